@@ -1,0 +1,20 @@
+#include "link/KernelVersion.h"
+
+QString KernelVersion::toString() const
+{
+    return QStringLiteral("%1.%2.%3").arg(m_parts[0]).arg(m_parts[1]).arg(m_parts[2]);
+}
+
+const KernelVersion &BuiltForKernelVersion()
+{
+    static const KernelVersion builtFor = KernelVersion::of(1, 0, 0);
+    return builtFor;
+}
+
+bool VersionMatch(const KernelVersion &version)
+{
+    for (int i = 0; i < 3; ++i)
+        if (version[i] != BuiltForKernelVersion()[i])
+            return false;
+    return true;
+}

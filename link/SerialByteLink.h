@@ -1,0 +1,32 @@
+#pragma once
+#include "link/ByteLink.h"
+
+#include <QSerialPort>
+#include <QTimer>
+
+// ByteLink on a real serial device (or the pseudo-terminal of corvade-board).
+class SerialByteLink : public ByteLink {
+    Q_OBJECT
+public:
+    explicit SerialByteLink(QObject *parent = nullptr);
+    ~SerialByteLink() override;
+
+    LinkResult open(const QString &device, qint32 baud) override;
+    void close() override;
+    bool isOpen() const override { return m_port.isOpen(); }
+    QString device() const override { return m_device; }
+    LinkResult write(const QByteArray &bytes) override;
+    bool flush() override;
+    QByteArray readAll() override;
+
+private:
+    void onError(QSerialPort::SerialPortError error);
+    void checkLine();
+    void lose(const QString &reason);
+
+    QSerialPort m_port;
+    QString m_device;
+    // A vanished device does not always raise an error on its own (a pseudo-terminal whose
+    // other side closed just reports hang-up); this polls the line while it is open.
+    QTimer m_lineCheck;
+};

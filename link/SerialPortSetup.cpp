@@ -1,0 +1,100 @@
+#include "link/SerialPortSetup.h"
+
+#include "app/ClsGlobalState.h"
+#include "app/Prompter.h"
+#include "app/StatusSink.h"
+
+SerialPortSetup::SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &prompter, ClsGlobalState &state,
+                                 Hooks hooks, QObject *parent)
+    : QObject(parent), m_link(link), m_status(status), m_prompter(prompter), m_state(state), m_hooks(std::move(hooks))
+{
+    connect(&m_link, &ByteLink::linkLost, this, &SerialPortSetup::onLinkLost);
+}
+
+QString SerialPortSetup::inUseText(int n)
+{
+    return QStringLiteral("The serielport, port %1 is already in use.\r\n"
+                          "Close the port (or the program that is using it) and try again")
+        .arg(n);
+}
+
+QString SerialPortSetup::invalidText(int n)
+{
+    return QStringLiteral("The serielport, port %1 is invalid.").arg(n);
+}
+
+bool SerialPortSetup::InitSerialPort()
+{
+    m_status.AppendStatus(QStringLiteral("Initializing serielport (Port %1)...").arg(m_hooks.portNumber()), false);
+    const QString device = m_hooks.deviceForPort(m_hooks.portNumber());
+
+    for (;;) {
+        const LinkResult result = m_link.open(device, kDownloadBaud);
+        if (result.ok()) {
+            m_status.AppendStatus(QStringLiteral("Ok"), true);
+            m_state.SerielReadyMode();
+            return true;
+        }
+
+        const int n = m_hooks.portNumber();
+        Prompter::Answer answer;
+        if (result.error == LinkError::InUse) {
+            answer = m_prompter.abortRetryIgnore(inUseText(n), Prompter::Answer::Retry);
+        } else if (result.error == LinkError::NoSuchDevice) {
+            answer = m_prompter.abortRetryIgnore(invalidText(n), Prompter::Answer::Ignore);
+        } else {
+            // Unexpected: one box, the mode stays as it was and the opening line stays open.
+            m_prompter.message(QStringLiteral("%1 %2").arg(result.code).arg(result.reason));
+            return false;
+        }
+
+        if (answer == Prompter::Answer::Abort) {
+            m_hooks.abortNow();
+            return false; // reached only when the hook does not end the process (tests)
+        }
+        if (answer == Prompter::Answer::Retry) {
+            m_status.AppendStatus(QStringLiteral("Retrying to initialize seriel port"), true);
+            continue;
+        }
+        m_status.AppendStatus(QStringLiteral("WARNING Serielport not initialized!"), true);
+        m_status.AppendStatus(QStringLiteral("You will not be able to connect to the 8051, and many Corvade "
+                                             "functions will be disabled"),
+                              true);
+        m_state.SerielNotReadyMode();
+        return false;
+    }
+}
+
+void SerialPortSetup::mnuFileInitSeriel_Click()
+{
+    if (m_state.SerielReady())
+        m_link.close();
+    InitSerialPort();
+}
+
+bool SerialPortSetup::reopenAt(qint32 baud)
+{
+    const QString device = m_hooks.deviceForPort(m_hooks.portNumber());
+    if (m_state.SerielReady())
+        m_link.close();
+    const LinkResult result = m_link.open(device, baud);
+    if (!result.ok()) {
+        m_status.AppendStatus(QStringLiteral("ERROR: ") + result.reason, true);
+        m_state.SerielNotReadyMode();
+        return false;
+    }
+    m_state.SerielReadyMode();
+    return true;
+}
+
+void SerialPortSetup::onLinkLost(const QString &reason)
+{
+    // The line may hold an unfinished progress line; end it before the error.
+    m_status.AppendStatus(QString(), true);
+    m_status.AppendStatus(QStringLiteral("ERROR: The serielport, port %1 was lost (%2). Reconnect it and choose "
+                                         "Initialise serielport (F4)")
+                              .arg(m_hooks.portNumber())
+                              .arg(reason),
+                          true);
+    m_state.SerielNotReadyMode();
+}
