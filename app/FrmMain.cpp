@@ -1,0 +1,375 @@
+#include "app/FrmMain.h"
+
+#include "app/FrmStatus.h"
+#include "app/ModGlobal.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLayout>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QTextEdit>
+
+namespace {
+const QString kTitle = QStringLiteral("Corvade");
+}
+
+FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent), m_mdi(new QMdiArea(this))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setCentralWidget(m_mdi);
+    setWindowTitle(kTitle);
+    createMenus();
+    // 11370 by 8655 twips of client area.
+    resize(qRound(11370 / twipsPerPixelX()), qRound(8655 / twipsPerPixelY()));
+}
+
+FrmMain::~FrmMain() = default;
+
+QAction *FrmMain::addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key)
+{
+    QAction *a = menu->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    if (!key.isEmpty())
+        a->setShortcut(key);
+    return a;
+}
+
+QAction *FrmMain::action(const QString &objectName) const
+{
+    return findChild<QAction *>(objectName);
+}
+
+void FrmMain::createMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    addItem(file, "mnuFileLoad", QStringLiteral("&Load..."), Qt::Key_F2);
+    addItem(file, "mnuFileReload", QStringLiteral("&Reload"), Qt::Key_F3);
+    file->addSeparator();
+    addItem(file, "mnuFileSaveTerminal", QStringLiteral("Save &Terminal window..."));
+    addItem(file, "mnuFileSaveStatus", QStringLiteral("Save St&atus window..."));
+    addItem(file, "mnuFilePrint", QStringLiteral("&Print..."), QKeySequence(Qt::CTRL | Qt::Key_P));
+    addItem(file, "mnuFilePrintSetup", QStringLiteral("Printer set&up..."));
+    file->addSeparator();
+    addItem(file, "mnuFileSettings", QStringLiteral("&Settings..."), QKeySequence(Qt::CTRL | Qt::Key_S));
+    addItem(file, "mnuFileInitSeriel", QStringLiteral("&Initialise serielport"), Qt::Key_F4);
+    file->addSeparator();
+    for (int i = 0; i < 4; ++i) {
+        m_recent[i] = file->addAction(QString());
+        m_recent[i]->setObjectName(QStringLiteral("mnuFileRecentfiles%1").arg(i));
+        m_recent[i]->setVisible(false);
+    }
+    file->addSeparator();
+    connect(addItem(file, "mnuFileExit", QStringLiteral("E&xit")), &QAction::triggered, this,
+            &FrmMain::mnuFileExit_Click);
+
+    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("mnuView"));
+    QAction *viewTerminal = addItem(view, "mnuViewTerminal", QStringLiteral("&Terminal"));
+    viewTerminal->setCheckable(true);
+    connect(viewTerminal, &QAction::triggered, this, &FrmMain::mnuViewTerminal_Click);
+    QAction *viewStatus = addItem(view, "mnuViewStatus", QStringLiteral("&Status"));
+    viewStatus->setCheckable(true);
+    connect(viewStatus, &QAction::triggered, this, &FrmMain::mnuViewStatus_Click);
+    addItem(view, "mnuViewHexFile", QStringLiteral("&Hex File"), QKeySequence(Qt::CTRL | Qt::Key_H));
+    view->addSeparator();
+
+    m_mnuKernel = menuBar()->addMenu(QStringLiteral("&Kernel"));
+    m_mnuKernel->setObjectName(QStringLiteral("mnuKernel"));
+    addItem(m_mnuKernel, "mnuKernelDownload", QStringLiteral("&Download HEX-file"), Qt::Key_F5);
+    addItem(m_mnuKernel, "mnuKernelRun", QStringLiteral("&Run"), Qt::Key_F6);
+    addItem(m_mnuKernel, "mnuKernelDownloadRun", QStringLiteral("Download&+Run"), Qt::Key_F7);
+    m_mnuKernel->addSeparator();
+    addItem(m_mnuKernel, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12);
+
+    m_mnuWindow = menuBar()->addMenu(QStringLiteral("&Window"));
+    m_mnuWindow->setObjectName(QStringLiteral("mnuWindow"));
+    connect(addItem(m_mnuWindow, "mnuwindowTileV", QStringLiteral("Tile &Vertical")), &QAction::triggered, this,
+            &FrmMain::mnuwindowTileV_Click);
+    connect(addItem(m_mnuWindow, "mnuWindowTileH", QStringLiteral("Tile &Horizontaly")), &QAction::triggered, this,
+            &FrmMain::mnuWindowTileH_Click);
+    m_windowListSeparator = m_mnuWindow->addSeparator();
+    connect(m_mnuWindow, &QMenu::aboutToShow, this, &FrmMain::fillWindowMenu);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    addItem(help, "mnuHelpHowTo", QStringLiteral("How to &Corvade"));
+    help->addSeparator();
+    addItem(help, "mnuHelpAbout", QStringLiteral("&About Corvade..."));
+}
+
+void FrmMain::Form_Load(const QString &commandLinePath)
+{
+    m_commandLinePath = commandLinePath;
+    setWindowTitle(kTitle + QStringLiteral(" - No file loaded"));
+    action(QStringLiteral("mnuViewStatus"))->setChecked(true);
+    action(QStringLiteral("mnuViewTerminal"))->setChecked(true);
+    showStatus();
+    showTerminal();
+    tile(Qt::Horizontal);
+    if (m_terminal)
+        m_terminal->setFocus();
+    if (!commandLinePath.isEmpty())
+        ReadHexFile(commandLinePath);
+}
+
+// --- status log -------------------------------------------------------------
+
+FrmStatus &FrmMain::showStatus()
+{
+    if (!m_status) {
+        auto *status = new FrmStatus;
+        QMdiSubWindow *sub = m_mdi->addSubWindow(status);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        // The check mark follows the status window whichever way it closes.
+        connect(status, &QObject::destroyed, this, [this] {
+            if (QAction *a = action(QStringLiteral("mnuViewStatus")))
+                a->setChecked(false);
+        });
+        m_status = status;
+        sub->show();
+    }
+    return *m_status;
+}
+
+void FrmMain::AppendStatus(const QString &text, bool endLine)
+{
+    showStatus().AppendStatus(text, endLine);
+}
+
+QString FrmMain::statusText() const
+{
+    return m_status ? m_status->text() : QString();
+}
+
+// --- terminal window --------------------------------------------------------
+
+QWidget *FrmMain::frmTerminal() const
+{
+    return m_terminal;
+}
+
+QWidget &FrmMain::showTerminal()
+{
+    if (!m_terminal) {
+        auto *terminal = new QTextEdit;
+        terminal->setWindowTitle(QStringLiteral("Terminal"));
+        QMdiSubWindow *sub = m_mdi->addSubWindow(terminal);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        m_terminal = terminal;
+        sub->show();
+    }
+    return *m_terminal;
+}
+
+void FrmMain::closeChild(QWidget *child)
+{
+    if (!child)
+        return;
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(child->parentWidget()))
+        sub->close();
+    else
+        child->close();
+}
+
+// --- View and Window menus --------------------------------------------------
+
+// The decision rests on the check mark alone, not on whether the window exists.
+void FrmMain::mnuViewStatus_Click()
+{
+    QAction *mark = action(QStringLiteral("mnuViewStatus"));
+    const bool wasChecked = !mark->isChecked(); // Qt already toggled it
+    if (!wasChecked) {
+        showStatus();
+        mark->setChecked(true);
+    } else {
+        closeChild(m_status);
+        mark->setChecked(false);
+    }
+}
+
+void FrmMain::mnuViewTerminal_Click()
+{
+    QAction *mark = action(QStringLiteral("mnuViewTerminal"));
+    const bool wasChecked = !mark->isChecked();
+    if (!wasChecked) {
+        showTerminal();
+        mark->setChecked(true);
+    } else {
+        closeChild(m_terminal);
+        mark->setChecked(false);
+    }
+}
+
+void FrmMain::tile(Qt::Orientation orientation)
+{
+    // Before the first show the frame has no real size yet: arrange again when it shows.
+    if (!isVisible())
+        m_pendingTile = orientation;
+    QList<QMdiSubWindow *> windows;
+    for (QMdiSubWindow *w : m_mdi->subWindowList(QMdiArea::CreationOrder))
+        if (w->isVisible() || !w->isHidden())
+            windows << w;
+    if (windows.isEmpty())
+        return;
+    const QRect area = m_mdi->viewport()->rect();
+    const int n = windows.size();
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow *w = windows[i];
+        if (w->isMinimized() || w->isMaximized())
+            w->showNormal();
+        if (orientation == Qt::Horizontal) {
+            const int top = area.height() * i / n;
+            const int bottom = area.height() * (i + 1) / n;
+            w->setGeometry(0, top, area.width(), bottom - top);
+        } else {
+            const int left = area.width() * i / n;
+            const int right = area.width() * (i + 1) / n;
+            w->setGeometry(left, 0, right - left, area.height());
+        }
+    }
+}
+
+void FrmMain::mnuWindowTileH_Click()
+{
+    tile(Qt::Horizontal);
+    if (AppSettingsExists())
+        AppSettings().setTile(QStringLiteral("Horizontal"));
+}
+
+void FrmMain::mnuwindowTileV_Click()
+{
+    tile(Qt::Vertical);
+    if (AppSettingsExists())
+        AppSettings().setTile(QStringLiteral("Vertical"));
+}
+
+void FrmMain::fillWindowMenu()
+{
+    const QList<QAction *> items = m_mnuWindow->actions();
+    const int first = items.indexOf(m_windowListSeparator) + 1;
+    for (int i = first; i < items.size(); ++i) {
+        m_mnuWindow->removeAction(items[i]);
+        items[i]->deleteLater();
+    }
+    const QList<QMdiSubWindow *> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    int number = 1;
+    for (QMdiSubWindow *w : windows) {
+        QAction *a = m_mnuWindow->addAction(QStringLiteral("&%1 %2").arg(number++).arg(w->windowTitle()));
+        a->setCheckable(true);
+        a->setChecked(w == m_mdi->activeSubWindow());
+        connect(a, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(w)] {
+            if (sub)
+                m_mdi->setActiveSubWindow(sub);
+        });
+    }
+}
+
+// --- readiness --------------------------------------------------------------
+
+void FrmMain::setCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+void FrmMain::setKernelMenuEnabled(bool enabled)
+{
+    // Disable the items as well, so their shortcuts follow the menu.
+    m_mnuKernel->menuAction()->setEnabled(enabled);
+    for (QAction *a : m_mnuKernel->actions())
+        a->setEnabled(enabled);
+}
+
+void FrmMain::addRecentFile(const QString &path)
+{
+    RecentAdd(path);
+}
+
+// --- workspace --------------------------------------------------------------
+
+void FrmMain::RecentAdd(const QString &path)
+{
+    Q_UNUSED(path);
+}
+
+QString FrmMain::RecentPath(int index)
+{
+    Q_UNUSED(index);
+    return {};
+}
+
+void FrmMain::ReadHexFile(const QString &path)
+{
+    Q_UNUSED(path);
+}
+
+double FrmMain::twipsPerPixelX() const
+{
+    return 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+}
+
+double FrmMain::twipsPerPixelY() const
+{
+    return 1440.0 / (logicalDpiY() > 0 ? logicalDpiY() : 96);
+}
+
+double FrmMain::HeightTwips()
+{
+    return qRound(frameGeometry().height() * twipsPerPixelY());
+}
+
+double FrmMain::WidthTwips()
+{
+    return qRound(frameGeometry().width() * twipsPerPixelX());
+}
+
+// The stored sizes are outer sizes: take the frame off to get the client size.
+void FrmMain::setHeightTwips(double twips)
+{
+    const int frame = frameGeometry().height() - geometry().height();
+    resize(width(), qMax(1, int(twips / twipsPerPixelY()) - frame));
+}
+
+void FrmMain::setWidthTwips(double twips)
+{
+    const int frame = frameGeometry().width() - geometry().width();
+    resize(qMax(1, int(twips / twipsPerPixelX()) - frame), height());
+}
+
+// --- shutdown ---------------------------------------------------------------
+
+void FrmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_pendingTile) {
+        const Qt::Orientation orientation = *m_pendingTile;
+        m_pendingTile.reset();
+        if (layout())
+            layout()->activate();
+        tile(orientation);
+    }
+}
+
+void FrmMain::mnuFileExit_Click()
+{
+    close();
+}
+
+void FrmMain::closeEvent(QCloseEvent *event)
+{
+    // Closing is never refused: children first, then the port and the settings.
+    m_mdi->closeAllSubWindows();
+    Form_Unload();
+    event->accept();
+}
+
+void FrmMain::Form_Unload()
+{
+    if (AppSettingsExists()) {
+        if (AppSettings().GlobalState().SerielReady())
+            emit closePortRequested();
+        ReleaseAppSettings();
+    }
+}

@@ -1,0 +1,120 @@
+#include "app/ModGlobal.h"
+
+#include "app/FrmMain.h"
+#include "app/FrmSplash.h"
+#include "app/QtPrompter.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+
+#include <QPointer>
+#include <cstdio>
+
+namespace {
+Settings *g_settings = nullptr;
+QPointer<FrmMain> g_main;
+QString g_commandLinePath;
+QtPrompter g_qtPrompter;
+Prompter *g_prompter = nullptr;
+bool g_loadReported = false;
+} // namespace
+
+Settings &AppSettings()
+{
+    if (g_settings)
+        return *g_settings;
+    // The object is the global one before anything it loads can call back into it.
+    g_settings = new Settings;
+    IniSettingsStore store;
+    const QString problem = store.loadProblem();
+    if (!problem.isEmpty() && !g_loadReported) {
+        g_loadReported = true;
+        std::fprintf(stderr, "corvade: settings file %s: %s; using defaults where needed\n",
+                     qPrintable(store.fileName()), qPrintable(problem));
+    }
+    g_settings->LoadPreferences(store);
+    FrmMain &w = MainWindow();
+    g_settings->GlobalState().setView(&w);
+    g_settings->RestoreWorkspace(store, w);
+    return *g_settings;
+}
+
+bool AppSettingsExists()
+{
+    return g_settings != nullptr;
+}
+
+void ReleaseAppSettings()
+{
+    if (!g_settings)
+        return;
+    Settings *s = g_settings;
+    IniSettingsStore store;
+    s->SavePreferences(store);
+    if (g_main)
+        s->SaveWorkspace(store, *g_main);
+    QString reason;
+    if (!store.flush(&reason))
+        std::fprintf(stderr, "corvade: cannot save the settings to %s: %s\n", qPrintable(store.fileName()),
+                     qPrintable(reason));
+    g_settings = nullptr;
+    delete s;
+}
+
+FrmMain &MainWindow()
+{
+    if (!g_main) {
+        g_main = new FrmMain;
+        g_main->setAttribute(Qt::WA_DeleteOnClose);
+        g_qtPrompter.setParent(g_main);
+        g_main->Form_Load(g_commandLinePath);
+    }
+    return *g_main;
+}
+
+FrmMain *MainWindowIfExists()
+{
+    return g_main;
+}
+
+void setCommandLinePath(const QString &path)
+{
+    g_commandLinePath = path;
+}
+
+QString CommandLinePath()
+{
+    return g_commandLinePath;
+}
+
+Prompter &Prompts()
+{
+    return g_prompter ? *g_prompter : g_qtPrompter;
+}
+
+void setPrompter(Prompter *prompter)
+{
+    g_prompter = prompter;
+}
+
+void Main()
+{
+    QPointer<FrmSplash> splash = new FrmSplash;
+    splash->show();
+    AppSettings(); // stands in for the port set-up until it lands
+    MainWindow().show();
+    // Without a window manager nothing keeps the splash on top of the new main window.
+    if (splash)
+        splash->raise();
+}
+
+void ResetGlobalsForTest()
+{
+    if (g_main) {
+        g_main->setAttribute(Qt::WA_DeleteOnClose, false);
+        delete g_main;
+    }
+    if (g_settings) {
+        delete g_settings;
+        g_settings = nullptr;
+    }
+}

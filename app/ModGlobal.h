@@ -1,0 +1,35 @@
+#pragma once
+#include <QString>
+
+class FrmMain;
+class Prompter;
+class Settings;
+
+// The process-wide objects, each created on its first use.
+
+// The one Settings object. Its first use loads the preferences, creates the main
+// window (whose load handler runs) and then restores the workspace into it.
+Settings &AppSettings();
+bool AppSettingsExists();
+// Saves the preferences and the workspace and releases the object. A store that cannot
+// be written is reported on standard error.
+void ReleaseAppSettings();
+
+// The main window; created and loaded on its first use.
+FrmMain &MainWindow();
+FrmMain *MainWindowIfExists();
+
+// The path named on the command line (empty for none).
+void setCommandLinePath(const QString &path);
+QString CommandLinePath();
+
+// Message boxes and file dialogs. Tests put their own prompter in place.
+Prompter &Prompts();
+void setPrompter(Prompter *prompter);
+
+// The start procedure: splash, port set-up (which brings up the settings and the main
+// window), show the main window, ask the kernel for its version when the port opened.
+void Main();
+
+// Releases everything for a fresh start inside one process (tests).
+void ResetGlobalsForTest();

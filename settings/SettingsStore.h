@@ -1,0 +1,32 @@
+#pragma once
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+// The per-user store: application "Corvade", sections and keys, every value a text.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    virtual QString GetSetting(const QString &section, const QString &key, const QString &defaultText) = 0;
+    virtual void SaveSetting(const QString &section, const QString &key, const QString &text) = 0;
+};
+
+// The INI file $XDG_CONFIG_HOME/Corvade/Corvade.conf through QSettings.
+class IniSettingsStore : public SettingsStore {
+public:
+    IniSettingsStore();
+    ~IniSettingsStore() override;
+
+    QString GetSetting(const QString &section, const QString &key, const QString &defaultText) override;
+    void SaveSetting(const QString &section, const QString &key, const QString &text) override;
+
+    // Writes what was saved to the file. Returns false with a reason when it could not.
+    bool flush(QString *reason);
+    // A reason when the file could not be read as a store; empty when it could.
+    QString loadProblem() const;
+    QString fileName() const;
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
