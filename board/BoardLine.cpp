@@ -1,0 +1,241 @@
+#include "board/BoardLine.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono;
+
+namespace {
+// While the host has the device closed the master reports hang-up at once; this keeps
+// the loop from spinning meanwhile.
+constexpr milliseconds kIdleSleep{10};
+
+volatile std::sig_atomic_t g_stop = 0;
+void onSignal(int) { g_stop = 1; }
+
+// Time one byte takes on the line: start bit, 8 data bits, stop bit.
+BoardLine::Clock::duration byteTime(int baud)
+{
+    return duration_cast<BoardLine::Clock::duration>(microseconds(10'000'000LL / std::max(baud, 1)));
+}
+} // namespace
+
+BoardLine::BoardLine(LineOptions options) : m_options(std::move(options)) {}
+
+BoardLine::~BoardLine()
+{
+    closeMaster();
+}
+
+QString BoardLine::open()
+{
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+        m_error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return {};
+    }
+    m_slavePath = QString::fromLocal8Bit(::ptsname(m_master));
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+
+    // Raw from the start, so nothing is echoed or translated before the host sets the line up.
+    const int slave = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY);
+    if (slave >= 0) {
+        termios tio{};
+        if (::tcgetattr(slave, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::cfsetspeed(&tio, B19200);
+            ::tcsetattr(slave, TCSANOW, &tio);
+        }
+        ::close(slave);
+    }
+
+    if (!m_options.linkPath.isEmpty()) {
+        const QByteArray link = QFile::encodeName(m_options.linkPath);
+        if (QFileInfo(m_options.linkPath).isSymLink() || QFileInfo::exists(m_options.linkPath))
+            ::unlink(link.constData());
+        if (::symlink(::ptsname(m_master), link.constData()) != 0) {
+            m_error = QStringLiteral("cannot create the link %1: %2")
+                          .arg(m_options.linkPath, QString::fromLocal8Bit(strerror(errno)));
+            return {};
+        }
+    }
+    return m_slavePath;
+}
+
+void BoardLine::closeMaster()
+{
+    if (m_master >= 0) {
+        ::close(m_master);
+        m_master = -1;
+    }
+    if (!m_options.linkPath.isEmpty() && QFileInfo(m_options.linkPath).symLinkTarget() == m_slavePath)
+        ::unlink(QFile::encodeName(m_options.linkPath).constData());
+}
+
+void BoardLine::queue(const QByteArray &bytes, milliseconds delay, milliseconds gap)
+{
+    const Clock::time_point base = Clock::now() + delay;
+    if (gap.count() > 0) {
+        for (int i = 0; i < bytes.size(); ++i)
+            m_out.push_back({base + gap * i, bytes.mid(i, 1)});
+    } else {
+        m_out.push_back({base, bytes});
+    }
+}
+
+void BoardLine::reply(const QByteArray &bytes)
+{
+    queue(bytes, m_options.replyDelay, m_options.splitGap);
+}
+
+void BoardLine::output(const QByteArray &bytes)
+{
+    queue(bytes, milliseconds(0), milliseconds(0));
+}
+
+void BoardLine::pull()
+{
+    m_pulled = true;
+}
+
+void BoardLine::writeDue(Clock::time_point now)
+{
+    while (!m_out.empty()) {
+        Chunk &chunk = m_out.front();
+        Clock::time_point at = chunk.due;
+        qsizetype count = chunk.bytes.size();
+        if (m_options.baud > 0) {
+            at = std::max(at, m_lastTx);
+            count = 1;
+        }
+        if (at > now)
+            return;
+        const ssize_t written = ::write(m_master, chunk.bytes.constData(), size_t(count));
+        if (written <= 0)
+            return; // the host is not reading (or not there); try again later
+        if (m_options.baud > 0)
+            m_lastTx = at + byteTime(m_options.baud);
+        chunk.bytes.remove(0, written);
+        if (chunk.bytes.isEmpty())
+            m_out.pop_front();
+    }
+}
+
+void BoardLine::readInput(Clock::time_point now)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        const QByteArray bytes(buffer, int(n));
+        logReceived(bytes);
+        if (m_options.baud > 0) {
+            // Each byte is "there" only when it would have crossed a real line.
+            for (char byte : bytes) {
+                m_lastRx = std::max(m_lastRx, now) + byteTime(m_options.baud);
+                m_in.push_back({m_lastRx, QByteArray(1, byte)});
+            }
+        } else {
+            m_in.push_back({now, bytes});
+        }
+    }
+}
+
+void BoardLine::feedDue(KernelSim &kernel, Clock::time_point now)
+{
+    QByteArray due;
+    while (!m_in.empty() && m_in.front().due <= now) {
+        due += m_in.front().bytes;
+        m_in.pop_front();
+    }
+    if (!due.isEmpty())
+        kernel.receive(due);
+}
+
+void BoardLine::logReceived(const QByteArray &bytes)
+{
+    if (m_options.logPath.isEmpty())
+        return;
+    if (FILE *log = std::fopen(QFile::encodeName(m_options.logPath).constData(), "a")) {
+        std::fprintf(log, "%s\n", bytes.toHex(' ').constData());
+        std::fclose(log);
+    }
+}
+
+int BoardLine::run(KernelSim &kernel)
+{
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGHUP, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const Clock::time_point start = Clock::now();
+    bool hostSeen = false;
+    bool hungUp = false;
+    Clock::time_point hangupSince{};
+
+    while (!g_stop) {
+        Clock::time_point now = Clock::now();
+        if (m_options.timeLimit.count() > 0 && now - start >= m_options.timeLimit)
+            break;
+
+        feedDue(kernel, now);
+        if (m_pulled) {
+            // The cable comes out: the device disappears under the host.
+            std::fprintf(stderr, "corvade-board: line closed (pulled cable)\n");
+            closeMaster();
+            return 0;
+        }
+        writeDue(now);
+
+        // Sleep until the next thing is due, or until input comes.
+        Clock::duration wait = milliseconds(500);
+        if (!m_out.empty()) {
+            const Clock::time_point at = m_options.baud > 0 ? std::max(m_out.front().due, m_lastTx) : m_out.front().due;
+            wait = std::min(wait, at - now);
+        }
+        if (!m_in.empty())
+            wait = std::min(wait, m_in.front().due - now);
+        if (m_options.timeLimit.count() > 0)
+            wait = std::min(wait, start + m_options.timeLimit - now);
+        const int programWait = kernel.tick();
+        if (programWait >= 0)
+            wait = std::min<Clock::duration>(wait, milliseconds(programWait));
+        const int timeoutMs = int(std::max<long long>(0, duration_cast<milliseconds>(wait).count()));
+
+        pollfd fd{m_master, POLLIN, 0};
+        const int ready = ::poll(&fd, 1, hungUp ? 0 : timeoutMs);
+        if (ready < 0)
+            continue; // interrupted; the loop head checks the stop flag
+        now = Clock::now();
+        if (fd.revents & POLLIN)
+            readInput(now);
+        if (fd.revents & POLLHUP) {
+            // No host has the device open. Once one had it, a hang-up that lasts ends the
+            // board; a short one is a host closing and reopening the port.
+            if (hostSeen && !hungUp)
+                hangupSince = now;
+            hungUp = true;
+            if (hostSeen && now - hangupSince >= m_options.hangupGrace)
+                break;
+            std::this_thread::sleep_for(std::min<Clock::duration>(kIdleSleep, milliseconds(timeoutMs)));
+        } else {
+            hostSeen = true;
+            hungUp = false;
+        }
+    }
+    closeMaster();
+    return 0;
+}

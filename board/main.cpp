@@ -1,0 +1,131 @@
+// corvade-board: a simulated 8051 board with its kernel on a pseudo-terminal, for trying
+// Corvade and for its tests without hardware.
+#include "board/BoardLine.h"
+#include "board/KernelSim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+bool parseNumber(const QString &text, int min, int max, int &out)
+{
+    bool ok = false;
+    const int value = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toInt(&ok, 16)
+                                                                                : text.toInt(&ok, 10);
+    if (!ok || value < min || value > max)
+        return false;
+    out = value;
+    return true;
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "corvade-board: %s\n", qPrintable(message));
+    return 2;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvade-board"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated 8051 board for Corvade. Opens a pseudo-terminal and prints its device path\n"
+        "as the first line of output; point Corvade's port at that path (or at --link).\n"
+        "The kernel answers the version request (0x01), the download (0x02, then one Intel HEX\n"
+        "record after each acknowledgement) and the run request (0x03), after which a small\n"
+        "program greets and echoes what it is sent. The fault options can be combined."));
+    parser.addHelpOption();
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Also make the device known as a symbolic link at <path>."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption version(QStringLiteral("kernel-version"),
+                                     QStringLiteral("Version the kernel reports (default 1.0.0)."),
+                                     QStringLiteral("x.y.z"), QStringLiteral("1.0.0"));
+    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Answer nothing at all."));
+    const QCommandLineOption firstByte(QStringLiteral("first-byte"),
+                                       QStringLiteral("Start the replies to the version, download and run "
+                                                      "requests with <byte> instead of the request code."),
+                                       QStringLiteral("byte"));
+    const QCommandLineOption refuseAt(QStringLiteral("refuse-at"),
+                                      QStringLiteral("Refuse record <n> of a download (answer 0x06)."),
+                                      QStringLiteral("n"));
+    const QCommandLineOption resendAt(QStringLiteral("resend-at"),
+                                      QStringLiteral("Ask once for record <n> again (answer 0x04)."),
+                                      QStringLiteral("n"));
+    const QCommandLineOption pullAt(QStringLiteral("pull-at"),
+                                    QStringLiteral("Close the line when record <n> has arrived, as a "
+                                                   "pulled cable would; the board then ends."),
+                                    QStringLiteral("n"));
+    const QCommandLineOption split(QStringLiteral("split"),
+                                   QStringLiteral("Send every reply one byte at a time with a small gap."));
+    const QCommandLineOption splitGap(QStringLiteral("split-gap"),
+                                      QStringLiteral("Gap between the bytes of a split reply (default 5)."),
+                                      QStringLiteral("ms"), QStringLiteral("5"));
+    const QCommandLineOption delay(QStringLiteral("delay"), QStringLiteral("Delay every kernel reply by <ms>."),
+                                   QStringLiteral("ms"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Pace the traffic in both directions as a real line at "
+                                                 "<rate> baud would (10 bits a byte)."),
+                                  QStringLiteral("rate"));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Append every chunk received from the host to <file>, "
+                                                "as hex bytes, one line per chunk."),
+                                 QStringLiteral("file"));
+    const QCommandLineOption timeLimit(QStringLiteral("time-limit"),
+                                       QStringLiteral("End after <s> seconds (default 600; 0 for no limit)."),
+                                       QStringLiteral("s"), QStringLiteral("600"));
+    const QCommandLineOption grace(QStringLiteral("hangup-grace"),
+                                   QStringLiteral("End when the host has closed the device for <ms> "
+                                                  "(default 1500); a quicker reopen is no hang-up."),
+                                   QStringLiteral("ms"), QStringLiteral("1500"));
+    parser.addOptions({link, version, silent, firstByte, refuseAt, resendAt, pullAt, split, splitGap, delay, baud,
+                       log, timeLimit, grace});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
+
+    int parts[3] = {1, 0, 0};
+    const QStringList versionParts = parser.value(version).split(QLatin1Char('.'));
+    if (versionParts.size() != 3 || !parseNumber(versionParts[0], 0, 255, parts[0])
+        || !parseNumber(versionParts[1], 0, 255, parts[1]) || !parseNumber(versionParts[2], 0, 255, parts[2]))
+        return fail(QStringLiteral("--kernel-version wants three numbers 0 to 255, like 1.0.0"));
+
+    KernelFaults faults;
+    faults.silent = parser.isSet(silent);
+    const auto number = [&parser](const QCommandLineOption &option, int min, int max, int &out) {
+        return !parser.isSet(option) || parseNumber(parser.value(option), min, max, out);
+    };
+    LineOptions line;
+    int splitMs = 0, delayMs = 0, limitS = 0, graceMs = 0;
+    if (!number(firstByte, 0, 255, faults.firstByte) || !number(refuseAt, 1, 1 << 30, faults.refuseAt)
+        || !number(resendAt, 1, 1 << 30, faults.resendAt) || !number(pullAt, 1, 1 << 30, faults.pullAt)
+        || !number(splitGap, 0, 60000, splitMs) || !number(delay, 0, 600000, delayMs)
+        || !number(baud, 1, 10'000'000, line.baud) || !parseNumber(parser.value(timeLimit), 0, 1 << 30, limitS)
+        || !parseNumber(parser.value(grace), 0, 1 << 30, graceMs))
+        return fail(QStringLiteral("an option has a value out of range (see --help)"));
+
+    line.linkPath = parser.value(link);
+    line.logPath = parser.value(log);
+    line.splitGap = std::chrono::milliseconds(parser.isSet(split) ? std::max(splitMs, 1) : 0);
+    line.replyDelay = std::chrono::milliseconds(delayMs);
+    line.timeLimit = std::chrono::seconds(limitS);
+    line.hangupGrace = std::chrono::milliseconds(graceMs);
+
+    BoardLine board(line);
+    const QString device = board.open();
+    if (device.isEmpty())
+        return fail(board.error());
+    std::printf("%s\n", qPrintable(device));
+    std::fflush(stdout);
+
+    KernelSim kernel{quint8(parts[0]), quint8(parts[1]), quint8(parts[2]), faults,
+                     {[&board](const QByteArray &b) { board.reply(b); },
+                      [&board](const QByteArray &b) { board.output(b); }, [&board] { board.pull(); }}};
+    return board.run(kernel);
+}
