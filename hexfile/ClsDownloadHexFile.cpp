@@ -1,0 +1,202 @@
+#include "hexfile/ClsDownloadHexFile.h"
+
+#include "app/StatusSink.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    return 0;
+}
+
+// A HEX file is plain text; anything else (binary data, or lines joined by lone line feeds)
+// must not be accepted by a lucky checksum and then sent to the kernel.
+bool isControl(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u < 0x20 && u != '\t') || u == 0x7f;
+}
+
+// Dots are gathered and handed over in chunks: the log ends up with the same text, but a
+// file of tens of thousands of records does not cost as many log updates.
+class DotWriter {
+public:
+    explicit DotWriter(StatusSink &status) : m_status(status) {}
+    ~DotWriter() { flush(); }
+    void add()
+    {
+        if (++m_pending == Chunk)
+            flush();
+    }
+    void flush()
+    {
+        if (m_pending > 0)
+            m_status.AppendStatus(QString(m_pending, QLatin1Char('.')), false);
+        m_pending = 0;
+    }
+
+private:
+    static constexpr int Chunk = 4096;
+    StatusSink &m_status;
+    int m_pending = 0;
+};
+
+class NullSink : public StatusSink {
+public:
+    void AppendStatus(const QString &, bool) override {}
+};
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+int fileError(int err)
+{
+    return err == ENOENT ? int(clsDownloadHexFile::FileNotFound) : err;
+}
+
+} // namespace
+
+int HexByteValue(QString &text)
+{
+    text = text.toUpper();
+    if (text.isEmpty())
+        return 0;
+    return hexDigit(text.front()) * 16 + hexDigit(text.back());
+}
+
+clsDownloadHexFile::clsDownloadHexFile(StatusSink *status) : m_status(status) {}
+
+int clsDownloadHexFile::ReadHexFile()
+{
+    if (m_status)
+        return ReadHexFile(*m_status);
+    NullSink none;
+    return ReadHexFile(none);
+}
+
+int clsDownloadHexFile::ReadHexFile(StatusSink &status)
+{
+    if (m_path.isEmpty())
+        return NoPath;
+    status.AppendStatus(QStringLiteral("Reading Hex file"), false);
+    m_records.clear();
+
+    // Non-blocking open, so that a named pipe without a writer cannot stall the window.
+    const QByteArray native = QFile::encodeName(m_path);
+    Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        return fileError(errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return fileError(errno);
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+
+    DotWriter dots(status);
+    QByteArray line;
+    line.reserve(600);
+    bool inLine = false;
+    bool afterCr = false;
+
+    // Returns the check's result; an accepted line is stored.
+    auto finishLine = [&]() {
+        const QString record = QString::fromLatin1(line);
+        line.clear();
+        inLine = false;
+        const int r = CheckRecord(record);
+        if (r == Ok) {
+            dots.add();
+            m_records.append(record);
+        }
+        return r;
+    };
+
+    char buf[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return fileError(errno);
+        }
+        if (got == 0)
+            break;
+        for (ssize_t i = 0; i < got; ++i) {
+            const char c = buf[i];
+            if (afterCr) {
+                afterCr = false;
+                if (c == '\n')
+                    continue;
+            }
+            if (c == '\r') {
+                afterCr = true;
+                const int r = finishLine();
+                if (r != Ok)
+                    return r;
+                continue;
+            }
+            inLine = true;
+            line.append(c);
+            // One character past the limit is enough for the check to refuse the line.
+            if (line.size() > MaxLineLength)
+                return finishLine();
+        }
+    }
+    if (inLine)
+        return finishLine();
+    return Ok;
+}
+
+int clsDownloadHexFile::CheckRecord(const QString &LRecord)
+{
+    if (LRecord.isEmpty() || LRecord.front() != QLatin1Char(':'))
+        return NoColon;
+    const qsizetype n = LRecord.size();
+    if (n > MaxLineLength)
+        return ChecksumError;
+    unsigned sum = 0;
+    // Pairs start right after the colon; a last single digit stands for a pair of itself.
+    for (qsizetype p = 1; p < n; p += 2) {
+        const QChar hi = LRecord[p];
+        const QChar lo = p + 1 < n ? LRecord[p + 1] : hi;
+        if (isControl(hi) || isControl(lo))
+            return ChecksumError;
+        sum += unsigned(hexDigit(hi) * 16 + hexDigit(lo));
+    }
+    return (sum & 0xffu) == 0 ? int(Ok) : int(ChecksumError);
+}
+
+QString clsDownloadHexFile::ErrorText(int code)
+{
+    if (code == FileNotFound)
+        return QStringLiteral("File not found");
+    return qt_error_string(code);
+}
