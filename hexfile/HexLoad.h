@@ -1,0 +1,22 @@
+#pragma once
+#include <QString>
+
+#include <functional>
+
+class clsDownloadHexFile;
+class StatusSink;
+class Prompter;
+class ClsGlobalState;
+
+// Every way of loading a HEX file (Load, Reload, the recent files, the command line, the
+// reload on activation) goes through here, so the outcome is reported the same way.
+namespace HexLoad {
+
+// Reads the file at path into hexFile, or the current file again when path is empty, and
+// reports the outcome: status lines, a message box for a corrupt file, the readiness change.
+// With no file named at all, runLoadCommand is called to let the user pick one.
+void ReadHexFile(clsDownloadHexFile &hexFile, const QString &path, StatusSink &status,
+                 Prompter &prompter, ClsGlobalState &state,
+                 const std::function<void()> &runLoadCommand);
+
+} // namespace HexLoad
