@@ -1,0 +1,65 @@
+#include "terminal/TerminalRenderer.h"
+
+#include "terminal/TerminalStore.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+
+void RenderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings,
+                    const std::function<void(QByteArrayView text, ColorRef color)> &emitPiece)
+{
+    // Unsigned comparison against a byte-sized limit: nothing is below 0, and 255 is
+    // never below any limit a byte can hold.
+    const int below = settings.PrintASCII ? std::clamp(settings.ASCIIBelow, 0, 255) : 0;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    QByteArray numbers;
+    while (i < n) {
+        qsizetype j = i;
+        while (j < n && p[j] >= below)
+            ++j;
+        if (j > i) {
+            emitPiece(bytes.sliced(i, j - i), 0);
+            i = j;
+        }
+        if (i >= n)
+            break;
+        numbers.clear();
+        while (i < n && p[i] < below) {
+            numbers += '<';
+            numbers += QByteArray::number(p[i]);
+            numbers += '>';
+            ++i;
+        }
+        emitPiece(numbers, settings.ASCIIColor);
+    }
+}
+
+void TerminalRenderer::Receive(QByteArrayView bytes)
+{
+    RenderDelivery(bytes, m_settings, [this](QByteArrayView text, ColorRef color) {
+        m_store.append(text, color);
+    });
+}
+
+void TerminalRenderer::AddString(const QString &text, ColorRef color)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        bytes[i] = u > 0xFF ? '?' : char(u);
+    }
+    m_store.append(bytes, color);
+}
+
+void TerminalRenderer::AddString(QByteArrayView latin1, ColorRef color)
+{
+    m_store.append(latin1, color);
+}
+
+void TerminalRenderer::InitRTF()
+{
+    m_store.clear();
+}

@@ -1,0 +1,436 @@
+#include "terminal/TerminalStore.h"
+
+#include "app/StatusSink.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+
+QString spillPrefix() { return QStringLiteral("terminal-"); }
+} // namespace
+
+TerminalStore::TerminalStore(QObject *parent)
+    : QObject(parent)
+{
+    pushLineStart(0);
+}
+
+TerminalStore::~TerminalStore()
+{
+    if (m_ownSpill) {
+        m_ownSpill->close();
+        QFile::remove(m_spillFileName);
+    }
+}
+
+void TerminalStore::setMemoryWindow(qint64 bytes)
+{
+    m_windowBlocks = std::max<qint64>(1, bytes / BlockSize);
+    spillOldBlocks();
+}
+
+void TerminalStore::setSpillDevice(QIODevice *device)
+{
+    if (m_ownSpill) {
+        m_ownSpill->close();
+        QFile::remove(m_spillFileName);
+        m_ownSpill.reset();
+        m_spillFileName.clear();
+    }
+    m_spill = device;
+    m_spillEnd = 0;
+}
+
+quint16 TerminalStore::paletteIndex(ColorRef color)
+{
+    auto it = m_paletteIndex.constFind(color);
+    if (it != m_paletteIndex.constEnd())
+        return *it;
+    // More distinct colours than an index holds cannot come from three settings; the
+    // last slot then stands for every further colour rather than failing.
+    if (m_palette.size() >= 0xFFFF)
+        return 0xFFFE;
+    const auto idx = quint16(m_palette.size());
+    m_palette.push_back(color);
+    m_paletteIndex.insert(color, idx);
+    return idx;
+}
+
+TerminalStore::Block &TerminalStore::newBlock()
+{
+    qint64 firstLine = 0;
+    if (!m_blocks.empty()) {
+        Block &prev = m_blocks.back();
+        firstLine = prev.firstLine + prev.lineCount;
+        prev.data->runs.shrink_to_fit();
+        prev.data->lines.shrink_to_fit();
+        prev.runCount = quint32(prev.data->runs.size());
+    }
+    Block b;
+    b.firstLine = firstLine;
+    b.data = std::make_unique<Data>();
+    b.data->text.reset(new char[BlockSize]);
+    m_blocks.push_back(std::move(b));
+    spillOldBlocks();
+    return m_blocks.back();
+}
+
+void TerminalStore::pushLineStart(qint64 pos)
+{
+    const qint64 blk = pos / BlockSize;
+    if (blk == qint64(m_blocks.size()))
+        newBlock();
+    Block &b = m_blocks.back();
+    b.data->lines.push_back(quint16(pos - blk * BlockSize));
+    ++b.lineCount;
+    ++m_lineCount;
+    m_maxLine = std::max(m_maxLine, pos - m_lastLineStart);
+    m_lastLineStart = pos;
+}
+
+void TerminalStore::popLineStart()
+{
+    // Only ever the start just after a CR, which lies in the newest block.
+    Block &b = m_blocks.back();
+    b.data->lines.pop_back();
+    --b.lineCount;
+    --m_lineCount;
+}
+
+void TerminalStore::append(QByteArrayView bytes, ColorRef color)
+{
+    if (bytes.isEmpty())
+        return;
+    const quint16 ci = paletteIndex(color);
+    const char *p = bytes.data();
+    qint64 n = bytes.size();
+    while (n > 0) {
+        if (m_blocks.back().size == BlockSize)
+            newBlock();
+        Block &b = m_blocks.back();
+        Data &d = *b.data;
+        if (d.runs.empty() || d.runs.back().color != ci)
+            d.runs.push_back({quint16(b.size), ci});
+        const qint64 take = std::min<qint64>(n, BlockSize - b.size);
+        std::memcpy(d.text.get() + b.size, p, size_t(take));
+        b.size += quint32(take);
+        const qint64 pos = m_size;
+        m_size += take;
+        // The line index may add a block here, so b and d are not used below.
+        char last = m_lastChar;
+        for (qint64 i = 0; i < take; ++i) {
+            const char c = p[i];
+            if (c == LF) {
+                if (last == CR)
+                    popLineStart();
+                pushLineStart(pos + i + 1);
+            } else if (c == CR) {
+                pushLineStart(pos + i + 1);
+            }
+            last = c;
+        }
+        m_lastChar = last;
+        p += take;
+        n -= take;
+    }
+    m_maxLine = std::max(m_maxLine, m_size - m_lastLineStart);
+    emit appended();
+}
+
+void TerminalStore::clear()
+{
+    m_blocks.clear();
+    m_palette.clear();
+    m_paletteIndex.clear();
+    m_loaded.clear();
+    m_size = 0;
+    m_lineCount = 0;
+    m_lastLineStart = 0;
+    m_maxLine = 0;
+    m_lastChar = 0;
+    m_firstResident = 0;
+    m_spillEnd = 0;
+    if (m_ownSpill)
+        static_cast<QFile *>(m_ownSpill.get())->resize(0);
+    pushLineStart(0);
+    emit cleared();
+}
+
+void TerminalStore::spillOldBlocks()
+{
+    while (qint64(m_blocks.size()) - m_firstResident > m_windowBlocks) {
+        if (!spillBlock(m_blocks[size_t(m_firstResident)]))
+            return;
+        ++m_firstResident;
+    }
+}
+
+bool TerminalStore::openSpill()
+{
+    const QString folder = m_spillFolder.isEmpty() ? DefaultSpillFolder() : m_spillFolder;
+    if (!QDir().mkpath(folder)) {
+        reportError(QStringLiteral("ERROR: Cannot create the folder %1 for the terminal's older text; it stays in memory.")
+                        .arg(QDir::toNativeSeparators(folder)));
+        return false;
+    }
+    static bool staleRemoved = false;
+    if (!staleRemoved) {
+        staleRemoved = true;
+        RemoveStaleSpillFiles(folder);
+    }
+    static int counter = 0;
+    const QString name = QDir(folder).filePath(
+        QStringLiteral("%1%2-%3.spill").arg(spillPrefix()).arg(qint64(::getpid())).arg(++counter));
+    auto file = std::make_unique<QFile>(name);
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        reportError(QStringLiteral("ERROR: Cannot create %1 for the terminal's older text (%2); it stays in memory.")
+                        .arg(QDir::toNativeSeparators(name), file->errorString()));
+        return false;
+    }
+    m_spillFileName = name;
+    m_ownSpill = std::move(file);
+    m_spill = m_ownSpill.get();
+    m_spillEnd = 0;
+    return true;
+}
+
+bool TerminalStore::spillBlock(Block &b)
+{
+    if (!m_spill && !openSpill())
+        return false;
+    const Data &d = *b.data;
+    const qint64 textBytes = b.size;
+    const qint64 runBytes = qint64(d.runs.size() * sizeof(RunEntry));
+    const qint64 lineBytes = qint64(d.lines.size() * sizeof(quint16));
+    const bool ok = m_spill->seek(m_spillEnd)
+        && m_spill->write(d.text.get(), textBytes) == textBytes
+        && m_spill->write(reinterpret_cast<const char *>(d.runs.data()), runBytes) == runBytes
+        && m_spill->write(reinterpret_cast<const char *>(d.lines.data()), lineBytes) == lineBytes;
+    if (!ok) {
+        reportError(QStringLiteral("ERROR: Cannot write the terminal's older text to %1 (%2); it stays in memory.")
+                        .arg(m_spillFileName.isEmpty() ? QStringLiteral("the spill file")
+                                                       : QDir::toNativeSeparators(m_spillFileName),
+                             m_spill->errorString()));
+        return false;
+    }
+    m_errorReported = false;
+    b.runCount = quint32(d.runs.size());
+    b.fileOffset = m_spillEnd;
+    m_spillEnd += textBytes + runBytes + lineBytes;
+    b.data.reset();
+    return true;
+}
+
+const TerminalStore::Data &TerminalStore::dataOf(qint64 block) const
+{
+    const Block &b = m_blocks[size_t(block)];
+    if (b.data)
+        return *b.data;
+    auto d = std::make_unique<Data>();
+    d->text.reset(new char[BlockSize]);
+    d->runs.resize(b.runCount);
+    d->lines.resize(b.lineCount);
+    const qint64 runBytes = qint64(d->runs.size() * sizeof(RunEntry));
+    const qint64 lineBytes = qint64(d->lines.size() * sizeof(quint16));
+    const bool ok = m_spill && m_spill->seek(b.fileOffset)
+        && m_spill->read(d->text.get(), b.size) == b.size
+        && m_spill->read(reinterpret_cast<char *>(d->runs.data()), runBytes) == runBytes
+        && m_spill->read(reinterpret_cast<char *>(d->lines.data()), lineBytes) == lineBytes;
+    if (!ok) {
+        // Show blanks in the right shape rather than bytes that are not the user's.
+        reportError(QStringLiteral("ERROR: Cannot read the terminal's older text back (%1).")
+                        .arg(m_spill ? m_spill->errorString() : QStringLiteral("no spill file")));
+        std::memset(d->text.get(), ' ', size_t(b.size));
+        std::fill(d->runs.begin(), d->runs.end(), RunEntry{0, 0});
+        std::fill(d->lines.begin(), d->lines.end(), quint16(0));
+    }
+    b.data = std::move(d);
+    m_loaded.push_back(block);
+    while (m_loaded.size() > size_t(LoadedBlockCache)) {
+        const qint64 old = m_loaded.front();
+        m_loaded.pop_front();
+        if (old != block && old < m_firstResident)
+            m_blocks[size_t(old)].data.reset();
+    }
+    return *b.data;
+}
+
+int TerminalStore::runIndexAt(const Data &d, quint32 size, quint32 offset) const
+{
+    Q_UNUSED(size);
+    auto it = std::upper_bound(d.runs.begin(), d.runs.end(), offset,
+                               [](quint32 off, const RunEntry &r) { return off < r.offset; });
+    return int(it - d.runs.begin()) - 1;
+}
+
+void TerminalStore::reportError(const QString &text) const
+{
+    if (m_errorReported)
+        return;
+    m_errorReported = true;
+    if (m_status)
+        m_status->AppendStatus(text, true);
+}
+
+TerminalStore::LineRange TerminalStore::line(qint64 n) const
+{
+    n = std::clamp<qint64>(n, 0, m_lineCount - 1);
+    auto startOf = [this](qint64 k) {
+        auto it = std::upper_bound(m_blocks.begin(), m_blocks.end(), k,
+                                   [](qint64 v, const Block &b) { return v < b.firstLine; });
+        const qint64 blk = qint64(it - m_blocks.begin()) - 1;
+        const Data &d = dataOf(blk);
+        return blk * BlockSize + d.lines[size_t(k - m_blocks[size_t(blk)].firstLine)];
+    };
+    LineRange r;
+    r.begin = startOf(n);
+    if (n + 1 >= m_lineCount) {
+        r.end = m_size;
+    } else {
+        const qint64 next = startOf(n + 1);
+        qint64 term = 1;
+        if (at(next - 1) == LF && next - 2 >= r.begin && at(next - 2) == CR)
+            term = 2;
+        r.end = std::max(r.begin, next - term);
+    }
+    return r;
+}
+
+qint64 TerminalStore::lineAt(qint64 pos) const
+{
+    pos = std::clamp<qint64>(pos, 0, m_size);
+    const qint64 blk = std::min<qint64>(pos / BlockSize, qint64(m_blocks.size()) - 1);
+    const Block &b = m_blocks[size_t(blk)];
+    const Data &d = dataOf(blk);
+    const auto off = quint16(std::min<qint64>(pos - blk * BlockSize, BlockSize - 1));
+    const qint64 k = std::upper_bound(d.lines.begin(), d.lines.end(), off) - d.lines.begin();
+    if (pos - blk * BlockSize >= BlockSize) // the end of a full last block
+        return m_lineCount - 1;
+    return b.firstLine + k - 1;
+}
+
+char TerminalStore::at(qint64 pos) const
+{
+    if (pos < 0 || pos >= m_size)
+        return 0;
+    const qint64 blk = pos / BlockSize;
+    return dataOf(blk).text[size_t(pos - blk * BlockSize)];
+}
+
+ColorRef TerminalStore::colorAt(qint64 pos) const
+{
+    if (pos < 0 || pos >= m_size)
+        return 0;
+    const qint64 blk = pos / BlockSize;
+    const Data &d = dataOf(blk);
+    const int ri = runIndexAt(d, m_blocks[size_t(blk)].size, quint32(pos - blk * BlockSize));
+    return ri < 0 ? 0 : m_palette[d.runs[size_t(ri)].color];
+}
+
+bool TerminalStore::forEachPiece(qint64 begin, qint64 end,
+                                 const std::function<bool(QByteArrayView, ColorRef)> &fn) const
+{
+    begin = std::clamp<qint64>(begin, 0, m_size);
+    end = std::clamp<qint64>(end, begin, m_size);
+    qint64 pos = begin;
+    while (pos < end) {
+        const qint64 blk = pos / BlockSize;
+        const qint64 base = blk * BlockSize;
+        const Block &b = m_blocks[size_t(blk)];
+        const Data &d = dataOf(blk);
+        const qint64 blockEnd = std::min<qint64>(end, base + b.size);
+        int ri = runIndexAt(d, b.size, quint32(pos - base));
+        while (pos < blockEnd) {
+            const qint64 runEnd = size_t(ri + 1) < d.runs.size() ? base + d.runs[size_t(ri) + 1].offset
+                                                                 : base + b.size;
+            const qint64 pieceEnd = std::min(runEnd, blockEnd);
+            const ColorRef color = ri < 0 ? 0 : m_palette[d.runs[size_t(ri)].color];
+            if (!fn(QByteArrayView(d.text.get() + (pos - base), pieceEnd - pos), color))
+                return false;
+            pos = pieceEnd;
+            ++ri;
+        }
+    }
+    return true;
+}
+
+QByteArray TerminalStore::text(qint64 begin, qint64 end) const
+{
+    begin = std::clamp<qint64>(begin, 0, m_size);
+    end = std::clamp<qint64>(end, begin, m_size);
+    QByteArray out;
+    out.reserve(end - begin);
+    qint64 pos = begin;
+    while (pos < end) {
+        const qint64 blk = pos / BlockSize;
+        const qint64 base = blk * BlockSize;
+        const qint64 stop = std::min(end, base + BlockSize);
+        out.append(dataOf(blk).text.get() + (pos - base), stop - pos);
+        pos = stop;
+    }
+    return out;
+}
+
+std::vector<TerminalStore::Run> TerminalStore::runs(qint64 begin, qint64 end) const
+{
+    std::vector<Run> out;
+    forEachPiece(begin, end, [&](QByteArrayView piece, ColorRef color) {
+        const qint64 from = out.empty() ? begin : out.back().end;
+        if (!out.empty() && out.back().color == color)
+            out.back().end += piece.size();
+        else
+            out.push_back({from, from + piece.size(), color});
+        return true;
+    });
+    return out;
+}
+
+qint64 TerminalStore::memoryUsage() const
+{
+    qint64 total = qint64(m_blocks.capacity() * sizeof(Block))
+        + qint64(m_palette.capacity() * sizeof(ColorRef)) + qint64(m_paletteIndex.size()) * 16;
+    for (const Block &b : m_blocks) {
+        if (!b.data)
+            continue;
+        total += BlockSize + qint64(sizeof(Data)) + qint64(b.data->runs.capacity() * sizeof(RunEntry))
+            + qint64(b.data->lines.capacity() * sizeof(quint16));
+    }
+    return total;
+}
+
+qint64 TerminalStore::spilledBlocks() const
+{
+    return m_firstResident;
+}
+
+QString TerminalStore::DefaultSpillFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Corvade");
+}
+
+void TerminalStore::RemoveStaleSpillFiles(const QString &folder)
+{
+    const QDir dir(folder);
+    const QStringList names = dir.entryList({spillPrefix() + QStringLiteral("*.spill")}, QDir::Files);
+    for (const QString &name : names) {
+        const QString rest = name.mid(spillPrefix().size());
+        bool ok = false;
+        const qint64 pid = rest.section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (!ok || pid <= 0)
+            continue;
+        if (pid == qint64(::getpid()) || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        QFile::remove(dir.filePath(name));
+    }
+}
