@@ -1,0 +1,51 @@
+#pragma once
+#include "terminal/ColorRef.h"
+#include "terminal/TerminalRenderer.h"
+#include "terminal/TerminalStore.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class TerminalView;
+
+// The terminal child window: caption "Terminal", the view filling it. It owns the
+// terminal's text, which goes with the window when it closes.
+//
+// The key path: the application sets a send hook that hands a character to the current
+// terminal handler and returns true, or returns false when no terminal handler is
+// current. A character taken is echoed in the echo colour when echo is on and never
+// inserted by the view; one not taken is left to the view.
+class frmTerminal : public QWidget {
+    Q_OBJECT
+public:
+    using SendHook = std::function<bool(quint8 charCode)>;
+
+    explicit frmTerminal(QWidget *parent = nullptr);
+    ~frmTerminal() override;
+
+    TerminalStore &store() { return m_store; }
+    TerminalRenderer &renderer() { return m_renderer; }
+    TerminalView &txtTerminal() { return *m_view; }
+
+    void setSendHook(SendHook hook) { m_send = std::move(hook); }
+    void setEcho(bool on, ColorRef color)
+    {
+        m_echo = on;
+        m_echoColor = color;
+    }
+
+    // One typed character (Enter is 13); true when it was sent.
+    bool KeyPress(quint8 charCode);
+    // Sends text as if typed: each line end (CR LF, CR or LF) as 13, characters beyond
+    // one byte as "?". Stops at the first character not taken; returns how many were sent.
+    qsizetype PasteText(const QString &text);
+
+private:
+    TerminalStore m_store;
+    TerminalRenderer m_renderer;
+    TerminalView *m_view;
+    SendHook m_send;
+    bool m_echo = false;
+    ColorRef m_echoColor = 0;
+};
