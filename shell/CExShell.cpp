@@ -36,7 +36,8 @@ int32_t CExShell::RunProgram(const QString &program, const QStringList &argument
 
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    // Nothing is ever written to the program, so it must not wait on an open input pipe.
+    process.setStandardInputFile(QProcess::nullDevice());
     QEventLoop loop;
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {

@@ -87,6 +87,8 @@ private slots:
         QTest::newRow("empty command line") << "" << false << 0;
         QTest::newRow("blanks only") << "   " << true << 0;
         QTest::newRow("quoted program name") << "\"sleep\" 0" << true << 1;
+        // A program that reads its input must see its end, not wait on us forever.
+        QTest::newRow("reads its input") << "cat" << true << 1;
     }
     void returnCodes()
     {
