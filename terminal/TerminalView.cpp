@@ -34,6 +34,30 @@ QString shownText(QByteArrayView bytes)
     return s;
 }
 
+// Ctrl with a letter is a control character, whatever text the platform attaches.
+int controlCode(int key)
+{
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return key - Qt::Key_A + 1;
+    switch (key) {
+    case Qt::Key_At:
+    case Qt::Key_Space:
+        return 0;
+    case Qt::Key_BracketLeft:
+        return 27;
+    case Qt::Key_Backslash:
+        return 28;
+    case Qt::Key_BracketRight:
+        return 29;
+    case Qt::Key_AsciiCircum:
+        return 30;
+    case Qt::Key_Underscore:
+        return 31;
+    default:
+        return -1;
+    }
+}
+
 bool isWordByte(char c)
 {
     const auto u = static_cast<unsigned char>(c);
@@ -261,9 +285,13 @@ void TerminalView::keyPressEvent(QKeyEvent *e)
         setFollow(!follow());
         return;
     }
+    int code = -1;
     const QString text = e->text();
-    if (text.size() == 1 && text.at(0).unicode() <= 0xFF && m_keyHandler
-        && m_keyHandler(quint8(text.at(0).unicode()))) {
+    if (mods == Qt::ControlModifier)
+        code = controlCode(e->key());
+    if (code < 0 && text.size() == 1 && text.at(0).unicode() <= 0xFF)
+        code = text.at(0).unicode();
+    if (code >= 0 && m_keyHandler && m_keyHandler(quint8(code))) {
         e->accept();
         return;
     }
