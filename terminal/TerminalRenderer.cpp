@@ -28,9 +28,17 @@ void RenderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings
             break;
         numbers.clear();
         while (i < n && p[i] < below) {
-            numbers += '<';
-            numbers += QByteArray::number(p[i]);
-            numbers += '>';
+            const unsigned v = p[i];
+            char form[6];
+            int k = 0;
+            form[k++] = '<';
+            if (v >= 100)
+                form[k++] = char('0' + v / 100);
+            if (v >= 10)
+                form[k++] = char('0' + v / 10 % 10);
+            form[k++] = char('0' + v % 10);
+            form[k++] = '>';
+            numbers.append(form, k);
             ++i;
         }
         emitPiece(numbers, settings.ASCIIColor);
@@ -39,6 +47,7 @@ void RenderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings
 
 void TerminalRenderer::Receive(QByteArrayView bytes)
 {
+    const TerminalStore::Batch batch(m_store);
     RenderDelivery(bytes, m_settings, [this](QByteArrayView text, ColorRef color) {
         m_store.append(text, color);
     });

@@ -145,7 +145,18 @@ void TerminalStore::append(QByteArrayView bytes, ColorRef color)
         n -= take;
     }
     m_maxLine = std::max(m_maxLine, m_size - m_lastLineStart);
-    emit appended();
+    if (m_batchDepth > 0)
+        m_batchAppended = true;
+    else
+        emit appended();
+}
+
+void TerminalStore::endBatch()
+{
+    if (--m_batchDepth == 0 && m_batchAppended) {
+        m_batchAppended = false;
+        emit appended();
+    }
 }
 
 void TerminalStore::clear()

@@ -43,6 +43,18 @@ public:
         ColorRef color = 0;
     };
 
+    // Appends inside a batch announce themselves once, when the batch ends.
+    class Batch {
+    public:
+        explicit Batch(TerminalStore &store) : m_store(store) { ++m_store.m_batchDepth; }
+        ~Batch() { m_store.endBatch(); }
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        TerminalStore &m_store;
+    };
+
     explicit TerminalStore(QObject *parent = nullptr);
     ~TerminalStore() override;
 
@@ -109,6 +121,7 @@ private:
         mutable std::unique_ptr<Data> data;
     };
 
+    void endBatch();
     quint16 paletteIndex(ColorRef color);
     Block &newBlock();
     void pushLineStart(qint64 pos);
@@ -130,6 +143,9 @@ private:
     char m_lastChar = 0;
     qint64 m_windowBlocks = DefaultMemoryWindow / BlockSize;
     qint64 m_firstResident = 0; // blocks before it are in the spill file
+
+    int m_batchDepth = 0;
+    bool m_batchAppended = false;
 
     StatusSink *m_status = nullptr;
     QString m_spillFolder;
