@@ -1,0 +1,182 @@
+// Speed of the 8051 core beside s51 on three compute-bound programs.
+// Prints figures only; it asserts nothing about time.
+//   bench_mcs51 [--no-s51] [--no-callgrind]
+#include "mcs51/Cpu.h"
+#include "mcs51/HexImage.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+struct Result
+{
+    quint64 instructions = 0;
+    quint64 cycles = 0;
+    double cpuSeconds = 0;
+    unsigned value = 0; // P2:P1
+    unsigned check = 0; // P3
+};
+
+double childCpuSeconds()
+{
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+std::unique_ptr<mcs51::Cpu> load(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return nullptr;
+    const auto image = mcs51::HexImage::parse(f.readAll().toStdString());
+    if (!image)
+        return nullptr;
+    auto cpu = std::make_unique<mcs51::Cpu>(mcs51::Variant::I8052, 12e6);
+    image->loadAndReset(*cpu);
+    return cpu;
+}
+
+bool atHalt(const mcs51::Cpu &cpu)
+{
+    return cpu.code(cpu.pc()) == 0x80 && cpu.code(std::uint16_t(cpu.pc() + 1)) == 0xFE;
+}
+
+// Finds the final jump-to-self with a first run, then times a second run that stops there.
+Result runOurs(const QString &path, int *haltAddress)
+{
+    Result r;
+    auto probe = load(path);
+    while (!atHalt(*probe))
+        probe->run(1000);
+    *haltAddress = probe->pc();
+    auto cpu = load(path);
+    const std::clock_t start = std::clock();
+    cpu->run(~0ull >> 1, *haltAddress);
+    r.cpuSeconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+    r.instructions = cpu->instructions();
+    r.cycles = cpu->cycles();
+    r.value = unsigned(cpu->peekDirect(mcs51::sfr::P2) << 8 | cpu->peekDirect(mcs51::sfr::P1));
+    r.check = cpu->peekDirect(mcs51::sfr::P3);
+    return r;
+}
+
+bool runS51(const QString &path, int haltAddress, Result *r)
+{
+    QTemporaryFile script;
+    if (!script.open())
+        return false;
+    script.write(QStringLiteral("file \"%1\"\nbreak 0x%2\nrun\nstate\nget sfr 0x90 0xa0 0xb0\nquit\n")
+                     .arg(path).arg(haltAddress, 0, 16).toLocal8Bit());
+    script.flush();
+    QProcess s51;
+    s51.setStandardInputFile(QProcess::nullDevice());
+    const double before = childCpuSeconds();
+    s51.start(QStringLiteral("s51"), {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("-t"),
+                                      QStringLiteral("8052"), QStringLiteral("-X"), QStringLiteral("12M"),
+                                      QStringLiteral("-C"), script.fileName()});
+    if (!s51.waitForFinished(-1))
+        return false;
+    r->cpuSeconds = childCpuSeconds() - before;
+    const QString out = QString::fromLatin1(s51.readAllStandardOutput());
+    // After stopping at a breakpoint s51 reports one instruction too many.
+    const auto inst = QRegularExpression(QStringLiteral("Inst= (\\d+)")).match(out);
+    const auto clks = QRegularExpression(QStringLiteral("\\((\\d+) clks\\)")).match(out);
+    if (!inst.hasMatch() || !clks.hasMatch())
+        return false;
+    r->instructions = inst.captured(1).toULongLong() - 1;
+    r->cycles = clks.captured(1).toULongLong() / 12;
+    auto port = [&](const char *name) {
+        const auto m = QRegularExpression(QStringLiteral("%1:\\s+0b[01]+ 0x([0-9a-f]{2})").arg(QLatin1String(name))).match(out);
+        return m.hasMatch() ? m.captured(1).toUInt(nullptr, 16) : 0u;
+    };
+    r->value = port("P2") << 8 | port("P1");
+    r->check = port("P3");
+    return true;
+}
+
+// Host instructions counted by callgrind for this program running `cycles` machine cycles.
+bool callgrindCount(const QString &self, const QString &path, quint64 cycles, quint64 *ir, quint64 *simulated)
+{
+    QProcess vg;
+    vg.start(QStringLiteral("valgrind"), {QStringLiteral("--tool=callgrind"), QStringLiteral("--callgrind-out-file=/dev/null"),
+                                          self, QStringLiteral("--inner"), path, QString::number(cycles)});
+    if (!vg.waitForFinished(-1))
+        return false;
+    const QString err = QString::fromLocal8Bit(vg.readAllStandardError());
+    const QString out = QString::fromLocal8Bit(vg.readAllStandardOutput());
+    const auto m = QRegularExpression(QStringLiteral("Collected : (\\d+)")).match(err);
+    if (!m.hasMatch())
+        return false;
+    *ir = m.captured(1).toULongLong();
+    *simulated = out.trimmed().toULongLong();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("--inner")) {
+        auto cpu = load(args[2]);
+        if (!cpu)
+            return 1;
+        cpu->run(args[3].toULongLong());
+        std::printf("%llu\n", static_cast<unsigned long long>(cpu->instructions()));
+        return 0;
+    }
+    const bool withS51 = !args.contains(QLatin1String("--no-s51"))
+        && !QStandardPaths::findExecutable(QStringLiteral("s51")).isEmpty();
+    const bool withCallgrind = !args.contains(QLatin1String("--no-callgrind"))
+        && !QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty();
+
+    std::printf("8051 core speed, 8052 at 12 MHz; rates per CPU second; x real = machine cycles/s / 1e6\n\n");
+    std::printf("%-6s %-4s %12s %12s %8s %9s %9s %8s %8s %s\n", "prog", "sim", "instr", "cycles", "CPU s",
+                "Minstr/s", "Mcyc/s", "x real", "x s51", "result");
+    for (const char *name : {"sieve", "crc16", "bsort"}) {
+        const QString path = QStringLiteral(BENCH_HEX_DIR "/%1.hex").arg(QLatin1String(name));
+        int halt = 0;
+        const Result ours = runOurs(path, &halt);
+        Result ref;
+        const bool haveRef = withS51 && runS51(path, halt, &ref);
+        auto row = [&](const char *sim, const Result &r, double ratio) {
+            std::printf("%-6s %-4s %12llu %12llu %8.2f %9.2f %9.2f %8.1f %8s %04x/%02x\n", name, sim,
+                        static_cast<unsigned long long>(r.instructions), static_cast<unsigned long long>(r.cycles),
+                        r.cpuSeconds, r.instructions / r.cpuSeconds / 1e6, r.cycles / r.cpuSeconds / 1e6,
+                        r.cycles / r.cpuSeconds / 1e6,
+                        ratio > 0 ? qPrintable(QString::number(ratio, 'f', 1)) : "", r.value, r.check);
+        };
+        row("ours", ours, haveRef ? ref.cpuSeconds / ours.cpuSeconds : 0);
+        if (haveRef) {
+            row("s51", ref, 0);
+            if (ref.instructions != ours.instructions || ref.cycles != ours.cycles || ref.value != ours.value)
+                std::printf("       note: s51 and our core disagree on this program\n");
+        }
+    }
+    if (withCallgrind) {
+        std::printf("\nHost instructions per simulated instruction (callgrind, 2,000,000 machine cycles minus start-up):\n");
+        for (const char *name : {"sieve", "crc16", "bsort"}) {
+            const QString path = QStringLiteral(BENCH_HEX_DIR "/%1.hex").arg(QLatin1String(name));
+            quint64 irRun = 0, irIdle = 0, n = 0, n0 = 0;
+            if (callgrindCount(args[0], path, 2000000, &irRun, &n) && callgrindCount(args[0], path, 0, &irIdle, &n0) && n > 0)
+                std::printf("%-6s %10llu instructions  %6.1f host instructions each\n", name,
+                            static_cast<unsigned long long>(n), double(irRun - irIdle) / double(n));
+            else
+                std::printf("%-6s callgrind failed\n", name);
+        }
+    }
+    return 0;
+}
