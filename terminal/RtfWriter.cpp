@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QIODevice>
 
+#include <algorithm>
+
 namespace {
 // RTF readers do not need short source lines, but some editors choke on long ones.
 constexpr int SourceLineLimit = 200;
@@ -31,6 +33,19 @@ public:
             newline();
         m_buf.append(s, n);
         m_column += int(n);
+    }
+    // Characters that need no escape, broken only to keep source lines short.
+    void span(const char *s, qsizetype n)
+    {
+        while (n > 0) {
+            if (m_column >= SourceLineLimit)
+                newline();
+            const qsizetype take = std::min<qsizetype>(n, SourceLineLimit - m_column);
+            m_buf.append(s, take);
+            m_column += int(take);
+            s += take;
+            n -= take;
+        }
     }
     bool flushIfFull() { return m_buf.size() < FlushSize || flush(); }
     bool flush()
@@ -78,7 +93,20 @@ WriteResult WriteTerminalRtf(const TerminalStore &store, QIODevice &out)
             rtf.token(cf.constData(), cf.size());
             current = ci;
         }
-        for (const char ch : piece) {
+        const auto plain = [](unsigned char c) { return c >= 0x20 && c <= 0x7E && c != '\\' && c != '{' && c != '}'; };
+        const char *data = piece.data();
+        const qsizetype size = piece.size();
+        for (qsizetype i = 0; i < size; ++i) {
+            qsizetype j = i;
+            while (j < size && plain(static_cast<unsigned char>(data[j])))
+                ++j;
+            if (j > i) {
+                rtf.span(data + i, j - i);
+                afterCR = false;
+                i = j - 1;
+                continue;
+            }
+            const char ch = data[i];
             const auto c = static_cast<unsigned char>(ch);
             if (c == '\n' && afterCR) {
                 afterCR = false;
@@ -93,11 +121,9 @@ WriteResult WriteTerminalRtf(const TerminalStore &store, QIODevice &out)
                 rtf.token(esc, 2);
             } else if (c == '\t') {
                 rtf.token("\\tab ", 5);
-            } else if (c < 0x20 || c > 0x7E) {
+            } else {
                 const char esc[4] = {'\\', '\'', hex[c >> 4], hex[c & 0xF]};
                 rtf.token(esc, 4);
-            } else {
-                rtf.token(&ch, 1);
             }
         }
         return rtf.flushIfFull();
