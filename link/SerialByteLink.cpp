@@ -118,13 +118,13 @@ void SerialByteLink::onError(QSerialPort::SerialPortError error)
     case QSerialPort::NoError:
         return;
     case QSerialPort::ResourceError:
-        lose(m_port.errorString());
+        if (m_port.isOpen())
+            lose(m_port.errorString());
         return;
     default:
         // Modem-line calls on a line without modem lines (a pseudo-terminal) fail with
         // ENOTTY; a failed single read or write is reported where it happens. None of
-        // these closes the port.
-        m_port.clearError();
+        // these closes the port. Open failures are read by open() itself.
         return;
     }
 }

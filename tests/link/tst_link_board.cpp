@@ -1,0 +1,221 @@
+// The serial link against the simulated board over a real pseudo-terminal.
+#include "app/ClsGlobalState.h"
+#include "link/KernelLink.h"
+#include "link/LinkDispatcher.h"
+#include "link/LinkTiming.h"
+#include "link/QtRequestTimer.h"
+#include "link/SerialByteLink.h"
+#include "link/SerialPortSetup.h"
+#include "tests/link/BoardProcess.h"
+#include "tests/link/LinkTestDoubles.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+const QString kOpened = QStringLiteral("Initializing serielport (Port 2)...Ok");
+const QString kGet = QStringLiteral("Getting Kernel Version...");
+const QString kCompiled = QStringLiteral("Corvade is compiled for Kernel version 1.0.0");
+
+struct LiveRig {
+    explicit LiveRig(QString path) : device(std::move(path)) {}
+
+    QString device;
+    SerialByteLink link;
+    QtRequestTimer request{requestTimeoutInterval()};
+    QtRequestTimer join{kJoinGap};
+    RecordingStatus status;
+    ScriptedPrompter prompter;
+    ClsGlobalState state;
+    LinkDispatcher dispatcher{link, request, join, status};
+    KernelLink kernel{dispatcher, prompter};
+    int aborts = 0;
+    SerialPortSetup setup{link, status, prompter, state,
+                          {[] { return 2; }, [this](int) { return device; }, [this] { ++aborts; }}};
+
+    // What Main does: open the port, and when it opened, ask for the version.
+    void startUp()
+    {
+        if (setup.InitSerialPort())
+            kernel.mnuKernelKrnlVersion_Click();
+    }
+};
+
+QString readLog(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).simplified();
+}
+} // namespace
+
+class TestLinkBoard : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void startUpQuery_data();
+    void startUpQuery();
+    void missingDevice_data();
+    void missingDevice();
+    void busyDevice();
+    void initialiseWhileOpen();
+    void pulledCable();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestLinkBoard::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // Keeps the silent-board case short; the default stays 5000 ms.
+    qputenv("CORVADE_TEST_REQUEST_TIMEOUT_MS", "400");
+    QCOMPARE(requestTimeoutInterval(), std::chrono::milliseconds(400));
+}
+
+void TestLinkBoard::startUpQuery_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("lines");
+
+    const QString conflict = QStringLiteral("WARNING: Version conflict! This version of Corvade is compiled for use "
+                                            "with another 8051 kernel. Some functions may not work.");
+    const QString info = QStringLiteral("INFORMATION: Check out the Readme file or look at the Corvade website "
+                                        "(corvade.example.org/kernel), for combatibility information.");
+    QTest::newRow("matching version") << QStringList{} << QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled};
+    QTest::newRow("other version") << QStringList{"--kernel-version", "1.2.3"}
+                                   << QStringList{kOpened, kGet, "Kernel version 1.2.3", kCompiled, conflict, info};
+    QTest::newRow("mismatching first byte")
+        << QStringList{"--first-byte", "0x02"} << QStringList{kOpened, kGet, "ERROR: Commands do not match"};
+    QTest::newRow("silent board") << QStringList{"--silent"} << QStringList{kOpened, kGet, "", "ERROR: Request time out"};
+    QTest::newRow("reply split into single bytes")
+        << QStringList{"--split", "--split-gap", "8"} << QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled};
+    QTest::newRow("slow and split reply") << QStringList{"--delay", "150", "--split"}
+                                          << QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled};
+}
+
+void TestLinkBoard::startUpQuery()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, lines);
+
+    const QString log = m_dir.filePath(QStringLiteral("wire-%1.log").arg(QTest::currentDataTag()));
+    BoardProcess board;
+    LiveRig rig(board.start(options, {}, log));
+    QVERIFY(!rig.device.isEmpty());
+
+    rig.startUp();
+    QCOMPARE(rig.status.lines(), lines);
+    QVERIFY2(!rig.dispatcher.CurrentHandler(), "the wait ended and the handler was released");
+    QVERIFY(rig.state.SerielReady());
+    QVERIFY(rig.prompter.boxes.isEmpty());
+    QCOMPARE(readLog(log), QStringLiteral("01"));
+}
+
+void TestLinkBoard::missingDevice_data()
+{
+    QTest::addColumn<bool>("retry");
+    QTest::newRow("Ignore") << false;
+    QTest::newRow("Retry after plugging it in") << true;
+}
+
+void TestLinkBoard::missingDevice()
+{
+    QFETCH(bool, retry);
+    const QString path = m_dir.filePath(QStringLiteral("missing-%1").arg(retry));
+    BoardProcess board;
+    LiveRig rig(path);
+    if (retry) {
+        rig.prompter.answers = {Prompter::Answer::Retry};
+        rig.prompter.beforeAnswer = [&](int) { QVERIFY(!board.start({}, path).isEmpty()); };
+    }
+
+    rig.startUp();
+    QCOMPARE(rig.prompter.boxes.size(), 1);
+    QCOMPARE(rig.prompter.boxes[0].text, QStringLiteral("The serielport, port 2 is invalid."));
+    QCOMPARE(rig.prompter.boxes[0].defaultButton, Prompter::Answer::Ignore);
+    if (retry) {
+        QCOMPARE(rig.status.lines(), (QStringList{"Initializing serielport (Port 2)...Retrying to initialize seriel port",
+                                                  "Ok", kGet, "Kernel version 1.0.0", kCompiled}));
+        QVERIFY(rig.state.SerielReady());
+    } else {
+        QCOMPARE(rig.status.lines(),
+                 (QStringList{"Initializing serielport (Port 2)...WARNING Serielport not initialized!",
+                              "You will not be able to connect to the 8051, and many Corvade functions will be disabled"}));
+        QVERIFY(!rig.state.SerielReady());
+    }
+}
+
+void TestLinkBoard::busyDevice()
+{
+    BoardProcess board;
+    LiveRig rig(board.start({}));
+    QVERIFY(!rig.device.isEmpty());
+
+    // Another program holds the device.
+    QSerialPort other;
+    other.setPortName(rig.device);
+    QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
+
+    rig.prompter.answers = {Prompter::Answer::Retry, Prompter::Answer::Retry};
+    rig.prompter.beforeAnswer = [&](int box) {
+        if (box == 2)
+            other.close(); // the other program lets go before the second Retry
+    };
+    rig.startUp();
+
+    QCOMPARE(rig.prompter.boxes.size(), 2);
+    QCOMPARE(rig.prompter.boxes[0].text, SerialPortSetup::inUseText(2));
+    QCOMPARE(rig.prompter.boxes[0].defaultButton, Prompter::Answer::Retry);
+    QCOMPARE(rig.status.lines(), (QStringList{"Initializing serielport (Port 2)...Retrying to initialize seriel port",
+                                              "Retrying to initialize seriel port", "Ok", kGet,
+                                              "Kernel version 1.0.0", kCompiled}));
+}
+
+void TestLinkBoard::initialiseWhileOpen()
+{
+    BoardProcess board;
+    LiveRig rig(board.start({}));
+    rig.startUp();
+    rig.status.clear();
+
+    rig.setup.mnuFileInitSeriel_Click();
+    rig.kernel.mnuKernelKrnlVersion_Click();
+    QCOMPARE(rig.status.lines(), (QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled}));
+    QVERIFY(rig.link.isOpen());
+}
+
+void TestLinkBoard::pulledCable()
+{
+    const QString path = m_dir.filePath(QStringLiteral("pulled"));
+    BoardProcess board;
+    LiveRig rig(board.start({"--pull-at", "1"}, path));
+    QVERIFY(rig.setup.InitSerialPort());
+
+    QSignalSpy lost(&rig.link, &ByteLink::linkLost);
+    QVERIFY(rig.link.write("\x02").ok());
+    QVERIFY(rig.link.write(":00000001FF").ok());
+    QVERIFY(lost.wait(10000));
+    QVERIFY(!rig.state.SerielReady());
+    QVERIFY(!rig.link.isOpen());
+    QVERIFY(rig.status.lines().last().startsWith(QStringLiteral("ERROR: The serielport, port 2 was lost")));
+
+    // A write now is reported, not a failure of the program.
+    rig.kernel.mnuKernelKrnlVersion_Click();
+    QCOMPARE(rig.status.lines().last(), QStringLiteral("ERROR: The serial port is not open"));
+    QVERIFY(!rig.dispatcher.CurrentHandler());
+
+    // The cable goes back in: F4 opens the line again.
+    BoardProcess again;
+    QVERIFY(!again.start({}, path).isEmpty());
+    rig.status.clear();
+    rig.setup.mnuFileInitSeriel_Click();
+    rig.kernel.mnuKernelKrnlVersion_Click();
+    QCOMPARE(rig.status.lines(), (QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled}));
+}
+
+QTEST_GUILESS_MAIN(TestLinkBoard)
+#include "tst_link_board.moc"
