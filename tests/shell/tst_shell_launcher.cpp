@@ -61,17 +61,6 @@ private slots:
         QVERIFY(QFile::setPermissions(m_script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
-    void defaults()
-    {
-        CExShell shell;
-        QCOMPARE(shell.Show(), int16_t(1));
-        QCOMPARE(shell.WaitForClose(), false);
-        shell.setShow(5);
-        shell.setWaitForClose(true);
-        QCOMPARE(shell.Show(), int16_t(5));
-        QCOMPARE(shell.WaitForClose(), true);
-    }
-
     void returnCodes_data()
     {
         QTest::addColumn<QString>("commandLine");
