@@ -13,7 +13,32 @@
 
 namespace {
 const QString kTitle = QStringLiteral("Corvade");
+
+// A child frame that says when it closes, so a closed window counts as gone at once,
+// not only when Qt gets round to deleting it.
+class ChildFrame : public QMdiSubWindow {
+public:
+    std::function<void()> onClosed;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        QMdiSubWindow::closeEvent(event);
+        if (event->isAccepted() && onClosed)
+            onClosed();
+    }
+};
+
+QMdiSubWindow *addChild(QMdiArea *area, QWidget *content, std::function<void()> onClosed)
+{
+    auto *frame = new ChildFrame;
+    frame->setWidget(content);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->onClosed = std::move(onClosed);
+    area->addSubWindow(frame);
+    return frame;
 }
+} // namespace
 
 FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent), m_mdi(new QMdiArea(this))
 {
@@ -21,6 +46,7 @@ FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent), m_mdi(new QMdiArea(this
     setCentralWidget(m_mdi);
     setWindowTitle(kTitle);
     createMenus();
+    setKernelMenuEnabled(false); // neither a file nor the port is ready yet
     // 11370 by 8655 twips of client area.
     resize(qRound(11370 / twipsPerPixelX()), qRound(8655 / twipsPerPixelY()));
 }
@@ -121,12 +147,12 @@ FrmStatus &FrmMain::showStatus()
 {
     if (!m_status) {
         auto *status = new FrmStatus;
-        QMdiSubWindow *sub = m_mdi->addSubWindow(status);
-        sub->setAttribute(Qt::WA_DeleteOnClose);
         // The check mark follows the status window whichever way it closes.
-        connect(status, &QObject::destroyed, this, [this] {
-            if (QAction *a = action(QStringLiteral("mnuViewStatus")))
-                a->setChecked(false);
+        QPointer<QAction> mark = action(QStringLiteral("mnuViewStatus"));
+        QMdiSubWindow *sub = addChild(m_mdi, status, [this, mark] {
+            m_status = nullptr;
+            if (mark)
+                mark->setChecked(false);
         });
         m_status = status;
         sub->show();
@@ -156,8 +182,8 @@ QWidget &FrmMain::showTerminal()
     if (!m_terminal) {
         auto *terminal = new QTextEdit;
         terminal->setWindowTitle(QStringLiteral("Terminal"));
-        QMdiSubWindow *sub = m_mdi->addSubWindow(terminal);
-        sub->setAttribute(Qt::WA_DeleteOnClose);
+        // No check-mark handling here: the View item keeps its mark when the box closes it.
+        QMdiSubWindow *sub = addChild(m_mdi, terminal, [this] { m_terminal = nullptr; });
         m_terminal = terminal;
         sub->show();
     }

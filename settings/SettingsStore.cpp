@@ -2,11 +2,20 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 
-IniSettingsStore::IniSettingsStore()
-    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                             QStringLiteral("Corvade"), QStringLiteral("Corvade")))
+// The same file and format QSettings gives for organisation and application "Corvade",
+// but looked up anew each time, so the location follows XDG_CONFIG_HOME.
+QString IniSettingsStore::defaultFileName()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/Corvade/Corvade.conf");
+}
+
+IniSettingsStore::IniSettingsStore(const QString &fileName)
+    : m_settings(std::make_unique<QSettings>(fileName.isEmpty() ? defaultFileName() : fileName,
+                                             QSettings::IniFormat))
 {
 }
 
@@ -31,7 +40,8 @@ void IniSettingsStore::SaveSetting(const QString &section, const QString &key, c
 bool IniSettingsStore::flush(QString *reason)
 {
     m_settings->sync();
-    if (m_settings->status() == QSettings::NoError)
+    // QSettings does not always flag a store whose file name is taken by a directory.
+    if (m_settings->status() == QSettings::NoError && !QFileInfo(m_settings->fileName()).isDir())
         return true;
     if (reason) {
         const QFileInfo info(m_settings->fileName());

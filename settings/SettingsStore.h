@@ -15,7 +15,8 @@ public:
 // The INI file $XDG_CONFIG_HOME/Corvade/Corvade.conf through QSettings.
 class IniSettingsStore : public SettingsStore {
 public:
-    IniSettingsStore();
+    explicit IniSettingsStore(const QString &fileName = QString());
+    static QString defaultFileName();
     ~IniSettingsStore() override;
 
     QString GetSetting(const QString &section, const QString &key, const QString &defaultText) override;
