@@ -40,6 +40,11 @@ BoardLine::~BoardLine()
 
 QString BoardLine::open()
 {
+    // Before the device is made known, so a stop that comes at once still removes the link.
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGHUP, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
         m_error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
@@ -75,12 +80,15 @@ QString BoardLine::open()
 
 void BoardLine::closeMaster()
 {
+    // The link first, while its target still exists: a link to another board's device
+    // (started later with the same path) is left alone.
+    if (m_master >= 0 && !m_options.linkPath.isEmpty()
+        && QFileInfo(m_options.linkPath).symLinkTarget() == m_slavePath)
+        ::unlink(QFile::encodeName(m_options.linkPath).constData());
     if (m_master >= 0) {
         ::close(m_master);
         m_master = -1;
     }
-    if (!m_options.linkPath.isEmpty() && QFileInfo(m_options.linkPath).symLinkTarget() == m_slavePath)
-        ::unlink(QFile::encodeName(m_options.linkPath).constData());
 }
 
 void BoardLine::queue(const QByteArray &bytes, milliseconds delay, milliseconds gap)
@@ -176,11 +184,6 @@ void BoardLine::logReceived(const QByteArray &bytes)
 
 int BoardLine::run(KernelSim &kernel)
 {
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGHUP, onSignal);
-    std::signal(SIGPIPE, SIG_IGN);
-
     const Clock::time_point start = Clock::now();
     bool hostSeen = false;
     bool hungUp = false;
