@@ -3,9 +3,7 @@
 #include "link/KernelLink.h"
 #include "link/LinkDispatcher.h"
 #include "link/LinkTiming.h"
-#include "link/QtRequestTimer.h"
-#include "link/SerialByteLink.h"
-#include "link/SerialPortSetup.h"
+#include "link/SerialLink.h"
 #include "tests/link/BoardProcess.h"
 #include "tests/link/LinkTestDoubles.h"
 
@@ -23,17 +21,16 @@ struct LiveRig {
     explicit LiveRig(QString path) : device(std::move(path)) {}
 
     QString device;
-    SerialByteLink link;
-    QtRequestTimer request{requestTimeoutInterval()};
-    QtRequestTimer join{kJoinGap};
     RecordingStatus status;
     ScriptedPrompter prompter;
     ClsGlobalState state;
-    LinkDispatcher dispatcher{link, request, join, status};
-    KernelLink kernel{dispatcher, prompter};
     int aborts = 0;
-    SerialPortSetup setup{link, status, prompter, state,
-                          {[] { return 2; }, [this](int) { return device; }, [this] { ++aborts; }}};
+    SerialLink serial{status, prompter, state,
+                      {[] { return 2; }, [this](int) { return device; }, [this] { ++aborts; }}};
+    SerialByteLink &link = serial.link();
+    LinkDispatcher &dispatcher = serial.dispatcher();
+    SerialPortSetup &setup = serial.port();
+    KernelLink &kernel = serial.kernel();
 
     // What Main does: open the port, and when it opened, ask for the version.
     void startUp()
