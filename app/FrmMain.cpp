@@ -2,14 +2,20 @@
 
 #include "app/FrmStatus.h"
 #include "app/ModGlobal.h"
+#include "app/Prompter.h"
+#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/ClsRecentFileList.h"
+#include "hexfile/HexLoad.h"
+#include "shell/TextEditor.h"
+#include "terminal/frmTerminal.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QTextEdit>
 
 namespace {
 const QString kTitle = QStringLiteral("Corvade");
@@ -47,11 +53,16 @@ FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent), m_mdi(new QMdiArea(this
     setWindowTitle(kTitle);
     createMenus();
     setKernelMenuEnabled(false); // neither a file nor the port is ready yet
+    RecentFiles().setMenu(this);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &FrmMain::applicationStateChanged);
     // 11370 by 8655 twips of client area.
     resize(qRound(11370 / twipsPerPixelX()), qRound(8655 / twipsPerPixelY()));
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain()
+{
+    RecentFiles().setMenu(nullptr);
+}
 
 QAction *FrmMain::addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key)
 {
@@ -71,8 +82,10 @@ void FrmMain::createMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    addItem(file, "mnuFileLoad", QStringLiteral("&Load..."), Qt::Key_F2);
-    addItem(file, "mnuFileReload", QStringLiteral("&Reload"), Qt::Key_F3);
+    connect(addItem(file, "mnuFileLoad", QStringLiteral("&Load..."), Qt::Key_F2), &QAction::triggered, this,
+            &FrmMain::mnuFileLoad_Click);
+    connect(addItem(file, "mnuFileReload", QStringLiteral("&Reload"), Qt::Key_F3), &QAction::triggered, this,
+            &FrmMain::mnuFileReload_Click);
     file->addSeparator();
     addItem(file, "mnuFileSaveTerminal", QStringLiteral("Save &Terminal window..."));
     addItem(file, "mnuFileSaveStatus", QStringLiteral("Save St&atus window..."));
@@ -86,6 +99,7 @@ void FrmMain::createMenus()
         m_recent[i] = file->addAction(QString());
         m_recent[i]->setObjectName(QStringLiteral("mnuFileRecentfiles%1").arg(i));
         m_recent[i]->setVisible(false);
+        connect(m_recent[i], &QAction::triggered, this, [this, i] { mnuFileRecentfiles_Click(i); });
     }
     file->addSeparator();
     connect(addItem(file, "mnuFileExit", QStringLiteral("E&xit")), &QAction::triggered, this,
@@ -99,7 +113,8 @@ void FrmMain::createMenus()
     QAction *viewStatus = addItem(view, "mnuViewStatus", QStringLiteral("&Status"));
     viewStatus->setCheckable(true);
     connect(viewStatus, &QAction::triggered, this, &FrmMain::mnuViewStatus_Click);
-    addItem(view, "mnuViewHexFile", QStringLiteral("&Hex File"), QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(addItem(view, "mnuViewHexFile", QStringLiteral("&Hex File"), QKeySequence(Qt::CTRL | Qt::Key_H)),
+            &QAction::triggered, this, &FrmMain::mnuViewHexFile_Click);
     view->addSeparator();
 
     m_mnuKernel = menuBar()->addMenu(QStringLiteral("&Kernel"));
@@ -129,6 +144,7 @@ void FrmMain::createMenus()
 void FrmMain::Form_Load(const QString &commandLinePath)
 {
     m_commandLinePath = commandLinePath;
+    m_activationHook = true;
     setWindowTitle(kTitle + QStringLiteral(" - No file loaded"));
     action(QStringLiteral("mnuViewStatus"))->setChecked(true);
     action(QStringLiteral("mnuViewTerminal"))->setChecked(true);
@@ -177,11 +193,16 @@ QWidget *FrmMain::frmTerminal() const
     return m_terminal;
 }
 
-QWidget &FrmMain::showTerminal()
+::frmTerminal *FrmMain::terminalWindow() const
+{
+    return m_terminal;
+}
+
+::frmTerminal &FrmMain::showTerminal()
 {
     if (!m_terminal) {
-        auto *terminal = new QTextEdit;
-        terminal->setWindowTitle(QStringLiteral("Terminal"));
+        auto *terminal = new ::frmTerminal;
+        terminal->store().setStatusSink(this);
         // No check-mark handling here: the View item keeps its mark when the box closes it.
         QMdiSubWindow *sub = addChild(m_mdi, terminal, [this] { m_terminal = nullptr; });
         m_terminal = terminal;
@@ -317,18 +338,85 @@ void FrmMain::addRecentFile(const QString &path)
 
 void FrmMain::RecentAdd(const QString &path)
 {
-    Q_UNUSED(path);
+    RecentFiles().Add(path);
 }
 
 QString FrmMain::RecentPath(int index)
 {
-    Q_UNUSED(index);
-    return {};
+    return RecentFiles().GetPath(index);
+}
+
+void FrmMain::showRecentItem(int Index)
+{
+    if (Index >= 0 && Index < 4)
+        m_recent[Index]->setVisible(true);
+}
+
+void FrmMain::setRecentCaption(int Index, const QString &caption)
+{
+    if (Index >= 0 && Index < 4)
+        m_recent[Index]->setText(caption);
 }
 
 void FrmMain::ReadHexFile(const QString &path)
 {
-    Q_UNUSED(path);
+    HexLoad::ReadHexFile(HexFile(), path, *this, Prompts(), AppSettings().GlobalState(),
+                         [this] { mnuFileLoad_Click(); });
+}
+
+void FrmMain::restoreMostRecentFile(const QString &path)
+{
+    // A file named on the command line was read by the load handler and stays loaded.
+    if (m_commandLinePath.isEmpty())
+        ReadHexFile(path);
+}
+
+// Coming back from another application reads the file again, so the next download sends
+// the fresh build. The first activation, when the program starts, is not a coming back.
+void FrmMain::applicationStateChanged(Qt::ApplicationState state)
+{
+    if (state != Qt::ApplicationActive) {
+        m_wasInactive = true;
+        return;
+    }
+    if (!m_activationHook || !m_wasInactive)
+        return;
+    m_wasInactive = false;
+    if (AppSettingsExists() && AppSettings().ReloadHexOnfocus())
+        ReadHexFile(QString());
+}
+
+// --- file commands ----------------------------------------------------------
+
+void FrmMain::mnuFileLoad_Click()
+{
+    // An activation while the dialog is up must not open a second one.
+    if (m_loadDialogOpen)
+        return;
+    m_loadDialogOpen = true;
+    const QString chosen = Prompts().openFileName(QStringLiteral("Open Intel Hex file"),
+                                                  QStringLiteral("Intel Hex files (*.hex)|*.hex|All files (*.*)|*.*"),
+                                                  m_fileDialogName);
+    m_loadDialogOpen = false;
+    if (chosen.isEmpty())
+        return;
+    m_fileDialogName = chosen;
+    ReadHexFile(chosen);
+}
+
+void FrmMain::mnuFileReload_Click()
+{
+    ReadHexFile(QString());
+}
+
+void FrmMain::mnuFileRecentfiles_Click(int Index)
+{
+    ReadHexFile(RecentFiles().GetPath(Index));
+}
+
+void FrmMain::mnuViewHexFile_Click()
+{
+    TextEditor::Open(AppSettingsExists() ? AppSettings().Editor() : QString(), HexFile().Path());
 }
 
 double FrmMain::twipsPerPixelX() const
@@ -351,17 +439,26 @@ double FrmMain::WidthTwips()
     return qRound(frameGeometry().width() * twipsPerPixelX());
 }
 
-// The stored sizes are outer sizes: take the frame off to get the client size.
+// The stored sizes are outer sizes. The frame is known only once the window shows, so
+// the size is applied again then.
 void FrmMain::setHeightTwips(double twips)
 {
-    const int frame = frameGeometry().height() - geometry().height();
-    resize(width(), qMax(1, int(twips / twipsPerPixelY()) - frame));
+    m_outerHeight = qMax(1, qRound(twips / twipsPerPixelY()));
+    applyOuterSize();
 }
 
 void FrmMain::setWidthTwips(double twips)
 {
-    const int frame = frameGeometry().width() - geometry().width();
-    resize(qMax(1, int(twips / twipsPerPixelX()) - frame), height());
+    m_outerWidth = qMax(1, qRound(twips / twipsPerPixelX()));
+    applyOuterSize();
+}
+
+void FrmMain::applyOuterSize()
+{
+    const int frameW = frameGeometry().width() - geometry().width();
+    const int frameH = frameGeometry().height() - geometry().height();
+    resize(m_outerWidth > 0 ? qMax(1, m_outerWidth - frameW) : width(),
+           m_outerHeight > 0 ? qMax(1, m_outerHeight - frameH) : height());
 }
 
 // --- shutdown ---------------------------------------------------------------
@@ -369,6 +466,10 @@ void FrmMain::setWidthTwips(double twips)
 void FrmMain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    if (m_outerWidth > 0 || m_outerHeight > 0) {
+        applyOuterSize();
+        m_outerWidth = m_outerHeight = 0;
+    }
     if (m_pendingTile) {
         const Qt::Orientation orientation = *m_pendingTile;
         m_pendingTile.reset();
@@ -393,6 +494,7 @@ void FrmMain::closeEvent(QCloseEvent *event)
 
 void FrmMain::Form_Unload()
 {
+    m_activationHook = false;
     if (AppSettingsExists()) {
         if (AppSettings().GlobalState().SerielReady())
             emit closePortRequested();

@@ -2,6 +2,7 @@
 #include "app/ClsGlobalState.h"
 #include "app/FrmStatus.h"
 #include "app/StatusSink.h"
+#include "hexfile/RecentFileMenu.h"
 #include "settings/Settings.h"
 
 #include <QMainWindow>
@@ -12,10 +13,12 @@ class QAction;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class frmTerminal;
 
 // The main window: a multiple-document frame with the status log and the terminal.
 // It only routes: every menu command calls into the core or a dialog.
-class FrmMain : public QMainWindow, public StatusSink, public ReadinessView, public WorkspaceHost {
+class FrmMain : public QMainWindow, public StatusSink, public ReadinessView, public WorkspaceHost,
+                public RecentFileMenu {
     Q_OBJECT
 public:
     explicit FrmMain(QWidget *parent = nullptr);
@@ -38,7 +41,10 @@ public:
     // WorkspaceHost
     void RecentAdd(const QString &path) override;
     QString RecentPath(int index) override;
-    void ReadHexFile(const QString &path) override;
+    void RestoreHexFile(const QString &path) override { restoreMostRecentFile(path); }
+    // The one entry for loading a HEX file; an empty path reads the current file again.
+    void ReadHexFile(const QString &path);
+    void restoreMostRecentFile(const QString &path);
     double HeightTwips() override;
     double WidthTwips() override;
     void setHeightTwips(double twips) override;
@@ -46,8 +52,13 @@ public:
     void mnuWindowTileH_Click() override;
     void mnuwindowTileV_Click() override;
 
+    // RecentFileMenu
+    void showRecentItem(int Index) override;
+    void setRecentCaption(int Index, const QString &caption) override;
+
     QMdiArea *mdiArea() const { return m_mdi; }
     FrmStatus *frmStatus() const { return m_status; }
+    ::frmTerminal *terminalWindow() const;
     QWidget *frmTerminal() const;
     QMenu *mnuKernel() const { return m_mnuKernel; }
     QAction *action(const QString &objectName) const;
@@ -56,6 +67,13 @@ signals:
     void closePortRequested();
 
 public slots:
+    // The application as a whole became active or inactive (the activation hook).
+    void applicationStateChanged(Qt::ApplicationState state);
+
+    void mnuFileLoad_Click();
+    void mnuFileReload_Click();
+    void mnuFileRecentfiles_Click(int Index);
+    void mnuViewHexFile_Click();
     void mnuFileExit_Click();
     void mnuViewStatus_Click();
     void mnuViewTerminal_Click();
@@ -68,20 +86,27 @@ private:
     void createMenus();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key = {});
     FrmStatus &showStatus();
-    QWidget &showTerminal();
+    ::frmTerminal &showTerminal();
     void closeChild(QWidget *child);
     void tile(Qt::Orientation orientation);
     void fillWindowMenu();
+    void applyOuterSize();
     double twipsPerPixelX() const;
     double twipsPerPixelY() const;
 
     QMdiArea *m_mdi;
     QPointer<FrmStatus> m_status;
-    QPointer<QWidget> m_terminal;
+    QPointer<::frmTerminal> m_terminal;
+    QString m_fileDialogName;
+    bool m_loadDialogOpen = false;
+    bool m_activationHook = false;
+    bool m_wasInactive = false;
     QMenu *m_mnuKernel = nullptr;
     QMenu *m_mnuWindow = nullptr;
     QAction *m_windowListSeparator = nullptr;
     QAction *m_recent[4] = {};
     QString m_commandLinePath;
     std::optional<Qt::Orientation> m_pendingTile;
+    int m_outerWidth = 0;
+    int m_outerHeight = 0;
 };

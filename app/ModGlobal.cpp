@@ -3,11 +3,14 @@
 #include "app/FrmMain.h"
 #include "app/FrmSplash.h"
 #include "app/QtPrompter.h"
+#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/ClsRecentFileList.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
 #include <QPointer>
 #include <cstdio>
+#include <memory>
 
 namespace {
 Settings *g_settings = nullptr;
@@ -16,7 +19,23 @@ QString g_commandLinePath;
 QtPrompter g_qtPrompter;
 Prompter *g_prompter = nullptr;
 bool g_loadReported = false;
+std::unique_ptr<clsDownloadHexFile> g_hexFile;
+std::unique_ptr<clsRecentFileList> g_recentFiles;
 } // namespace
+
+clsDownloadHexFile &HexFile()
+{
+    if (!g_hexFile)
+        g_hexFile = std::make_unique<clsDownloadHexFile>();
+    return *g_hexFile;
+}
+
+clsRecentFileList &RecentFiles()
+{
+    if (!g_recentFiles)
+        g_recentFiles = std::make_unique<clsRecentFileList>();
+    return *g_recentFiles;
+}
 
 Settings &AppSettings()
 {
@@ -32,9 +51,7 @@ Settings &AppSettings()
                      qPrintable(store.fileName()), qPrintable(problem));
     }
     g_settings->LoadPreferences(store);
-    FrmMain &w = MainWindow();
-    g_settings->GlobalState().setView(&w);
-    g_settings->RestoreWorkspace(store, w);
+    g_settings->RestoreWorkspace(store, MainWindow());
     return *g_settings;
 }
 
@@ -66,6 +83,8 @@ FrmMain &MainWindow()
         g_main = new FrmMain;
         g_main->setAttribute(Qt::WA_DeleteOnClose);
         g_qtPrompter.setParent(g_main);
+        if (g_settings)
+            g_settings->GlobalState().setView(g_main);
         g_main->Form_Load(g_commandLinePath);
     }
     return *g_main;
@@ -117,4 +136,6 @@ void ResetGlobalsForTest()
         delete g_settings;
         g_settings = nullptr;
     }
+    g_hexFile.reset();
+    g_recentFiles.reset();
 }

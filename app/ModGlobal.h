@@ -15,6 +15,13 @@ bool AppSettingsExists();
 // be written is reported on standard error.
 void ReleaseAppSettings();
 
+// The loaded HEX file and its download handler.
+class clsDownloadHexFile;
+clsDownloadHexFile &HexFile();
+// The HEX files loaded most recently.
+class clsRecentFileList;
+clsRecentFileList &RecentFiles();
+
 // The main window; created and loaded on its first use.
 FrmMain &MainWindow();
 FrmMain *MainWindowIfExists();

@@ -97,7 +97,7 @@ void Settings::RestoreWorkspace(SettingsStore &store, WorkspaceHost &host)
             host.RecentAdd(path);
     }
     if (m_reloadHex)
-        host.ReadHexFile(host.RecentPath(0));
+        host.RestoreHexFile(host.RecentPath(0));
     const QString height = store.GetSetting(kWindow, QStringLiteral("Height"), QStringLiteral("0"));
     if (height != QLatin1String("0"))
         host.setHeightTwips(NumberValue(height));

@@ -13,7 +13,8 @@ public:
     virtual ~WorkspaceHost() = default;
     virtual void RecentAdd(const QString &path) = 0;
     virtual QString RecentPath(int index) = 0;
-    virtual void ReadHexFile(const QString &path) = 0;
+    // Reads the most recent file at start-up, as the main window's ReadHexFile does.
+    virtual void RestoreHexFile(const QString &path) = 0;
     virtual double HeightTwips() = 0;
     virtual double WidthTwips() = 0;
     virtual void setHeightTwips(double twips) = 0;

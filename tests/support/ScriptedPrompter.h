@@ -2,6 +2,7 @@
 #include "app/Prompter.h"
 
 #include <QList>
+#include <functional>
 #include <QStringList>
 
 // Answers prompts from a script and records what was asked, in order.
@@ -13,6 +14,7 @@ public:
     QList<Answer> defaults;         // the default button of each abortRetryIgnore
     QStringList fileNames;          // taken in order by the file dialogs ("" = cancel)
     QStringList dialogTitles;
+    std::function<void()> whileDialogOpen; // runs inside a file dialog, as events would
 
     void message(const QString &text, Icon icon) override
     {
@@ -28,6 +30,8 @@ public:
     QString openFileName(const QString &title, const QString &, const QString &) override
     {
         dialogTitles << title;
+        if (whileDialogOpen)
+            whileDialogOpen();
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
     QString saveFileName(const QString &title, const QString &, const QString &) override
