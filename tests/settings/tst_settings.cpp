@@ -40,7 +40,7 @@ public:
         recent.prepend(path);
     }
     QString RecentPath(int index) override { return index < recent.size() ? recent[index] : QString(); }
-    void ReadHexFile(const QString &path) override { calls << QStringLiteral("read ") + path; }
+    void RestoreHexFile(const QString &path) override { calls << QStringLiteral("read ") + path; }
     double HeightTwips() override { return height; }
     double WidthTwips() override { return width; }
     void setHeightTwips(double t) override { calls << QStringLiteral("height %1").arg(t); }
