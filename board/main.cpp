@@ -39,7 +39,9 @@ int main(int argc, char *argv[])
         "as the first line of output; point Corvade's port at that path (or at --link).\n"
         "The kernel answers the version request (0x01), the download (0x02, then one Intel HEX\n"
         "record after each acknowledgement) and the run request (0x03), after which a small\n"
-        "program greets and echoes what it is sent. The fault options can be combined."));
+        "program greets and echoes what it is sent. The fault options can be combined.\n"
+        "The board ends when the host has closed the device for longer than --hangup-grace,\n"
+        "or when --time-limit passes."));
     parser.addHelpOption();
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Also make the device known as a symbolic link at <path>."),

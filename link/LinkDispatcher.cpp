@@ -67,7 +67,11 @@ void LinkDispatcher::waitFor(const std::shared_ptr<LinkHandler> &handler)
 {
     if (!handler)
         return;
-    const auto done = [this, &handler] { return m_current != handler || handler->exchangeEnded(); };
+    waitUntil([this, &handler] { return m_current != handler || handler->exchangeEnded(); });
+}
+
+void LinkDispatcher::waitUntil(const std::function<bool()> &done)
+{
     if (done())
         return;
 

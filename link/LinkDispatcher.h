@@ -4,6 +4,7 @@
 #include "link/RequestTimer.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class StatusSink;
@@ -43,6 +44,9 @@ public:
     // Sleeps in a nested event loop until `handler`'s exchange has ended or `handler` is no
     // longer current. Returns at once when that is already so.
     void waitFor(const std::shared_ptr<LinkHandler> &handler);
+    // The same sleep for a condition of the caller's own (the download waits for its next
+    // acknowledgement this way); `done` is checked after every event.
+    void waitUntil(const std::function<bool()> &done);
     bool isWaiting() const { return m_waitDepth > 0; }
 
     // Commands that wait for the kernel call this first: while another such exchange is

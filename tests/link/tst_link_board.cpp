@@ -60,6 +60,7 @@ private slots:
     void busyDevice();
     void initialiseWhileOpen();
     void pulledCable();
+    void rawBytesBothWays();
 
 private:
     QTemporaryDir m_dir;
@@ -212,6 +213,34 @@ void TestLinkBoard::pulledCable()
     rig.setup.mnuFileInitSeriel_Click();
     rig.kernel.mnuKernelKrnlVersion_Click();
     QCOMPARE(rig.status.lines(), (QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled}));
+}
+
+void TestLinkBoard::rawBytesBothWays()
+{
+    // After the run request the board's program echoes: every byte value must come back
+    // as it went, with no line-ending or flow-control translation on the way.
+    BoardProcess board;
+    SerialByteLink link;
+    QVERIFY(!link.write("x").ok());
+    QCOMPARE(link.write("x").error, LinkError::NotOpen);
+    QVERIFY(link.open(board.start({}), 19200).ok());
+
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    const QByteArray expected = "\x03Hello from corvade-board\r\n" + all;
+    QByteArray got;
+    int events = 0;
+    connect(&link, &ByteLink::bytesArrived, this, [&] {
+        got += link.readAll();
+        ++events;
+    });
+    QVERIFY(link.write("\x03").ok());
+    QVERIFY(link.write(all).ok());
+    QVERIFY(link.flush());
+    QTRY_VERIFY_WITH_TIMEOUT(got.size() >= expected.size(), 10000);
+    QCOMPARE(got, expected);
+    QVERIFY(events >= 1);
 }
 
 QTEST_GUILESS_MAIN(TestLinkBoard)

@@ -58,6 +58,7 @@ private slots:
     void joiningSplitAnswers();
     void waitEnds_data();
     void waitEnds();
+    void waitSeesDirectChanges();
     void releaseKeepsAnotherCommandsHandler();
     void failedWriteEndsExchange();
     void lostLineEndsPendingRequest();
@@ -239,6 +240,26 @@ void TestLinkDispatch::waitEnds()
     rig.dispatcher.waitFor(handler);
     QVERIFY2(!hung, "the wait did not end");
     QVERIFY(!rig.dispatcher.isWaiting());
+}
+
+void TestLinkDispatch::waitSeesDirectChanges()
+{
+    // A command run inside the wait changes the handler's members without any delivery
+    // or time-out; the wait must notice before it sleeps again.
+    Rig rig;
+    auto handler = std::make_shared<ProbeHandler>(0, 2);
+    rig.dispatcher.setCurrentHandler(handler);
+    QTimer::singleShot(0, [&] { handler->setPacketsReceived(2); });
+    bool hung = false;
+    QTimer::singleShot(20000, [&] { hung = true; handler->setPacketsReceived(2); rig.link.inject("x"); });
+    rig.dispatcher.waitFor(handler);
+    QVERIFY(!hung);
+
+    int step = 0;
+    QTimer::singleShot(0, [&] { step = 1; });
+    QTimer::singleShot(0, [&] { QVERIFY(rig.dispatcher.isWaiting()); step = 2; });
+    rig.dispatcher.waitUntil([&] { return step == 2; });
+    QCOMPARE(step, 2);
 }
 
 void TestLinkDispatch::releaseKeepsAnotherCommandsHandler()
