@@ -3,6 +3,8 @@
 #include "mcs51/Opcodes.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 
 namespace mcs51 {
@@ -18,13 +20,64 @@ constexpr std::uint8_t kREN = 0x10, kTI = 0x02, kRI = 0x01;
 constexpr std::uint8_t kEA = 0x80;
 constexpr std::uint8_t kTF2 = 0x80, kEXF2 = 0x40, kRCLK = 0x20, kTCLK = 0x10, kTR2 = 0x04;
 
-bool parity(std::uint8_t v)
+// Code memory carries a copy of its first bytes past 0xFFFF, so an
+// instruction's operand bytes are fetched without wrapping the address.
+constexpr std::size_t kCodeMirror = 2;
+
+// The most machine cycles the timers are left behind, which also keeps the
+// counts handed to the tick functions small.
+constexpr std::uint64_t kMaxBatch = 1u << 24;
+
+constexpr std::array<std::uint8_t, 256> makeParity()
 {
-    v ^= v >> 4;
-    v ^= v >> 2;
-    v ^= v >> 1;
-    return v & 1;
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        unsigned p = v ^ (v >> 4);
+        p ^= p >> 2;
+        p ^= p >> 1;
+        t[v] = std::uint8_t(p & 1);
+    }
+    return t;
 }
+constexpr auto kParity = makeParity();
+
+// Lengths and cycle counts of the opcode table in the form the interpreter's
+// loop reads them.
+constexpr std::array<std::uint8_t, 256> makeLengths()
+{
+    std::array<std::uint8_t, 256> t{};
+    for (std::size_t i = 0; i < 256; ++i)
+        t[i] = kOpcodes[i].bytes;
+    return t;
+}
+constexpr std::array<std::uint8_t, 256> makeCycles()
+{
+    std::array<std::uint8_t, 256> t{};
+    for (std::size_t i = 0; i < 256; ++i)
+        t[i] = kOpcodes[i].cycles;
+    return t;
+}
+constexpr auto kLength = makeLengths();
+constexpr auto kCycles = makeCycles();
+
+// SFRs the interpreter must not treat as plain bytes: reading the timer
+// counters brings the timers up to date first, PSW gets its parity bit and
+// SBUF reads the receive buffer; writes to these change timers, the serial
+// port or the interrupt system. TCON, SCON and T2CON read as plain bytes:
+// their flags only change at the moments the timers are brought up to date.
+constexpr std::uint8_t kReadSide = 1, kWriteSide = 2;
+constexpr std::array<std::uint8_t, 128> makeSfrSideEffects()
+{
+    std::array<std::uint8_t, 128> t{};
+    for (std::uint8_t a : {sfr::TL0, sfr::TH0, sfr::TL1, sfr::TH1, sfr::TL2, sfr::TH2, sfr::SBUF})
+        t[a - 0x80] |= kReadSide | kWriteSide;
+    t[sfr::PSW - 0x80] |= kReadSide;
+    for (std::uint8_t a : {sfr::TCON, sfr::TMOD, sfr::SCON, sfr::T2CON, sfr::PCON, sfr::P3, sfr::IE, sfr::IP,
+                           sfr::RCAP2L, sfr::RCAP2H})
+        t[a - 0x80] |= kWriteSide;
+    return t;
+}
+constexpr auto kSfrSideEffects = makeSfrSideEffects();
 
 } // namespace
 
@@ -32,7 +85,7 @@ Cpu::Cpu(Variant variant, double crystalHz)
     : m_variant(variant)
     , m_crystalHz(crystalHz)
     , m_iramTop(variant == Variant::I8052 ? 0xFF : 0x7F)
-    , m_code(0x10000, 0)
+    , m_code(0x10000 + kCodeMirror, 0)
     , m_xram(0x10000, 0)
 {
     reset();
@@ -42,6 +95,7 @@ void Cpu::loadCode(std::uint16_t address, const std::uint8_t *data, std::size_t 
 {
     for (std::size_t i = 0; i < size; ++i)
         m_code[std::uint16_t(address + i)] = data[i];
+    std::copy_n(m_code.begin(), kCodeMirror, m_code.begin() + 0x10000);
 }
 
 void Cpu::reset()
@@ -54,18 +108,20 @@ void Cpu::reset()
     m_pc = 0;
     m_rxBuffer = 0;
     m_cycles = m_instructions = m_undefined = 0;
+    m_syncedAt = 0;
     m_activeLevels = 0;
     m_irqCheck = m_irqHold = false;
     m_t1Half = false;
     m_txTicksLeft = m_rxTicksLeft = m_frameCycles = 0;
     m_frameIsRx = false;
     updateActivity();
+    scheduleNextEvent();
 }
 
 std::uint8_t Cpu::psw() const
 {
     const std::uint8_t p = m_sfr[sfr::PSW - 0x80];
-    return std::uint8_t((p & 0xFE) | parity(m_sfr[sfr::ACC - 0x80]));
+    return std::uint8_t((p & 0xFE) | kParity[m_sfr[sfr::ACC - 0x80]]);
 }
 
 std::uint8_t Cpu::peekDirect(std::uint8_t address) const
@@ -81,18 +137,22 @@ std::uint8_t Cpu::peekDirect(std::uint8_t address) const
 
 void Cpu::pokeDirect(std::uint8_t address, std::uint8_t value)
 {
+    syncPeripherals();
     if (address < 0x80)
         m_iram[address] = value;
     else
         sfrRef(address) = value;
     updateActivity();
     m_irqCheck = true;
+    scheduleNextEvent();
 }
 
-// ---- memory access ------------------------------------------------------
+// ---- out-of-line memory paths -------------------------------------------
 
 std::uint8_t Cpu::readSfr(std::uint8_t address)
 {
+    // The program and the hook see the counters as they are at this instruction.
+    syncPeripherals();
     std::uint8_t value;
     switch (address) {
     case sfr::PSW: value = psw(); break;
@@ -106,6 +166,8 @@ std::uint8_t Cpu::readSfr(std::uint8_t address)
 
 void Cpu::writeSfr(std::uint8_t address, std::uint8_t value)
 {
+    // Cycles up to this instruction count under the old settings.
+    syncPeripherals();
     switch (address) {
     case sfr::SBUF:
         startTransmit(value);
@@ -134,581 +196,636 @@ void Cpu::writeSfr(std::uint8_t address, std::uint8_t value)
         sfrRef(address) = value;
         break;
     }
+    if (kSfrSideEffects[address - 0x80] & kWriteSide)
+        scheduleNextEvent();
     if (sfrWriteHook)
         sfrWriteHook(address, value);
 }
 
-inline std::uint8_t Cpu::readDirect(std::uint8_t address)
+// Bit addresses 0x80-0xFF live in the SFRs whose address ends in 0 or 8.
+void Cpu::writeSfrBit(std::uint8_t bit, bool value)
 {
-    return address < 0x80 ? m_iram[address] : readSfr(address);
-}
-
-inline void Cpu::writeDirect(std::uint8_t address, std::uint8_t value)
-{
-    if (address < 0x80)
-        m_iram[address] = value;
-    else
-        writeSfr(address, value);
-}
-
-// Bit addresses 0x00-0x7F live in RAM bytes 0x20-0x2F; 0x80-0xFF in the SFRs
-// whose address ends in 0 or 8.
-inline bool Cpu::readBit(std::uint8_t bit)
-{
+    syncPeripherals();
     const std::uint8_t mask = std::uint8_t(1u << (bit & 7));
-    if (bit < 0x80)
-        return m_iram[0x20 + (bit >> 3)] & mask;
-    return readSfr(bit & 0xF8) & mask;
-}
-
-inline void Cpu::writeBit(std::uint8_t bit, bool value)
-{
-    const std::uint8_t mask = std::uint8_t(1u << (bit & 7));
-    if (bit < 0x80) {
-        std::uint8_t &byte = m_iram[0x20 + (bit >> 3)];
-        byte = std::uint8_t(value ? byte | mask : byte & ~mask);
-        return;
-    }
     const std::uint8_t address = bit & 0xF8;
     // The read-modify-write takes the latch, not the pin or the receive buffer.
     const std::uint8_t latch = address == sfr::SBUF ? m_txByte : sfrVal(address);
     writeSfr(address, std::uint8_t(value ? latch | mask : latch & ~mask));
 }
 
-inline std::uint8_t Cpu::readIndirect(std::uint8_t address) const
+std::uint8_t Cpu::readXdataSlow(std::uint16_t address)
 {
-    // Without the 8052's upper RAM an indirect read above 0x7F finds nothing.
-    return address <= m_iramTop ? m_iram[address] : 0xFF;
-}
-
-inline void Cpu::writeIndirect(std::uint8_t address, std::uint8_t value)
-{
-    if (address <= m_iramTop)
-        m_iram[address] = value;
-}
-
-inline std::uint8_t Cpu::readXdata(std::uint16_t address)
-{
+    syncPeripherals();
     std::uint8_t value;
-    if (xdataReadHook && xdataReadHook(address, value))
+    if (xdataReadHook(address, value))
         return value;
     return m_xram[address];
 }
 
-inline void Cpu::writeXdata(std::uint16_t address, std::uint8_t value)
+void Cpu::writeXdataSlow(std::uint16_t address, std::uint8_t value)
 {
-    if (xdataWriteHook && xdataWriteHook(address, value))
-        return;
-    m_xram[address] = value;
-}
-
-inline void Cpu::push(std::uint8_t value)
-{
-    std::uint8_t &sp = sfrRef(sfr::SP);
-    ++sp;
-    writeIndirect(sp, value);
-}
-
-inline std::uint8_t Cpu::pop()
-{
-    std::uint8_t &sp = sfrRef(sfr::SP);
-    const std::uint8_t value = readIndirect(sp);
-    --sp;
-    return value;
-}
-
-// ---- arithmetic: the only places that compute CY, AC and OV -------------
-
-inline void Cpu::addToA(std::uint8_t operand, bool carryIn)
-{
-    const unsigned a = accRef();
-    const unsigned c = carryIn ? 1 : 0;
-    const unsigned sum = a + operand + c;
-    std::uint8_t flags = 0;
-    if (sum > 0xFF)
-        flags |= kCY;
-    if ((a & 0x0F) + (operand & 0x0F) + c > 0x0F)
-        flags |= kAC;
-    // Signed overflow: both operands of one sign, the result of the other.
-    if (~(a ^ operand) & (a ^ sum) & 0x80)
-        flags |= kOV;
-    pswRef() = std::uint8_t((pswRef() & ~(kCY | kAC | kOV)) | flags);
-    accRef() = std::uint8_t(sum);
-}
-
-inline void Cpu::subtractFromA(std::uint8_t operand)
-{
-    const unsigned a = accRef();
-    const unsigned c = carry() ? 1 : 0;
-    const unsigned diff = a - operand - c;
-    std::uint8_t flags = 0;
-    if (a < operand + c)
-        flags |= kCY;
-    if ((a & 0x0F) < (operand & 0x0F) + c)
-        flags |= kAC;
-    if ((a ^ operand) & (a ^ diff) & 0x80)
-        flags |= kOV;
-    pswRef() = std::uint8_t((pswRef() & ~(kCY | kAC | kOV)) | flags);
-    accRef() = std::uint8_t(diff);
-}
-
-inline void Cpu::compareAndJump(std::uint8_t first, std::uint8_t second, std::int8_t rel)
-{
-    setCarry(first < second);
-    if (first != second)
-        m_pc = std::uint16_t(m_pc + rel);
+    syncPeripherals();
+    if (!xdataWriteHook(address, value))
+        m_xram[address] = value;
 }
 
 // ---- the interpreter ----------------------------------------------------
 
-inline int Cpu::execute()
+// Runs instructions while the cycle count is below limit and, with kStopAt,
+// the PC is not at stopAt; always runs at least one. The hot state lives in
+// locals; it is written back before anything out of line may look at it.
+// An instruction that asks for attention (an interrupt request may have
+// changed, or the next timer event came closer) ends the run after itself.
+template <bool kStopAt>
+void Cpu::interpret(std::uint64_t limit, std::uint16_t stopAt)
 {
-    const std::uint8_t *code = m_code.data();
-    const std::uint8_t op = code[m_pc];
-    const std::uint8_t op1 = code[std::uint16_t(m_pc + 1)];
-    const std::uint8_t op2 = code[std::uint16_t(m_pc + 2)];
-    const OpcodeInfo &info = kOpcodes[op];
-    m_pc = std::uint16_t(m_pc + info.bytes);
-    std::uint8_t &acc = accRef();
+    const std::uint8_t *const code = m_code.data();
+    std::uint8_t *const iram = m_iram;
+    std::uint8_t *const xram = m_xram.data();
+    std::uint8_t &acc = m_sfr[sfr::ACC - 0x80];
+    std::uint8_t &psw = m_sfr[sfr::PSW - 0x80];
+    std::uint16_t pc = m_pc;
+    std::uint64_t cyc = m_cycles;
+    std::uint64_t ins = m_instructions;
 
-    switch (op) {
-    // NOP  0000 0000
-    case 0x00: break;
-    // AJMP addr11  aaa0 0001
-    case 0x01: case 0x21: case 0x41: case 0x61: case 0x81: case 0xA1: case 0xC1: case 0xE1:
-        m_pc = std::uint16_t((m_pc & 0xF800) | ((op & 0xE0) << 3) | op1);
-        break;
-    // ACALL addr11  aaa1 0001
-    case 0x11: case 0x31: case 0x51: case 0x71: case 0x91: case 0xB1: case 0xD1: case 0xF1:
-        push(std::uint8_t(m_pc));
-        push(std::uint8_t(m_pc >> 8));
-        m_pc = std::uint16_t((m_pc & 0xF800) | ((op & 0xE0) << 3) | op1);
-        break;
-    // LJMP addr16  0000 0010
-    case 0x02: m_pc = std::uint16_t(op1 << 8 | op2); break;
-    // LCALL addr16  0001 0010
-    case 0x12:
-        push(std::uint8_t(m_pc));
-        push(std::uint8_t(m_pc >> 8));
-        m_pc = std::uint16_t(op1 << 8 | op2);
-        break;
-    // RET  0010 0010
-    case 0x22: {
-        const std::uint8_t hi = pop();
-        m_pc = std::uint16_t(hi << 8 | pop());
-        break;
-    }
-    // RETI  0011 0010
-    case 0x32: {
-        const std::uint8_t hi = pop();
-        m_pc = std::uint16_t(hi << 8 | pop());
-        // Ends the routine of the highest level in progress.
-        if (m_activeLevels & 2)
-            m_activeLevels &= 1;
-        else
-            m_activeLevels = 0;
-        m_irqHold = true;
-        m_irqCheck = true;
-        break;
-    }
-    // RR A  0000 0011
-    case 0x03: acc = std::uint8_t(acc >> 1 | acc << 7); break;
-    // RRC A  0001 0011
-    case 0x13: {
-        const bool c = acc & 1;
-        acc = std::uint8_t(acc >> 1 | (carry() ? 0x80 : 0));
-        setCarry(c);
-        break;
-    }
-    // RL A  0010 0011
-    case 0x23: acc = std::uint8_t(acc << 1 | acc >> 7); break;
-    // RLC A  0011 0011
-    case 0x33: {
-        const bool c = acc & 0x80;
-        acc = std::uint8_t(acc << 1 | (carry() ? 1 : 0));
-        setCarry(c);
-        break;
-    }
-    // INC A  0000 0100
-    case 0x04: ++acc; break;
-    // INC direct  0000 0101
-    case 0x05: writeDirect(op1, std::uint8_t(readDirect(op1) + 1)); break;
-    // INC @Ri  0000 011i
-    case 0x06: case 0x07: {
-        const std::uint8_t r = regRef(op & 1);
-        writeIndirect(r, std::uint8_t(readIndirect(r) + 1));
-        break;
-    }
-    // INC Rn  0000 1rrr
-    case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F:
-        ++regRef(op & 7);
-        break;
-    // DEC A  0001 0100
-    case 0x14: --acc; break;
-    // DEC direct  0001 0101
-    case 0x15: writeDirect(op1, std::uint8_t(readDirect(op1) - 1)); break;
-    // DEC @Ri  0001 011i
-    case 0x16: case 0x17: {
-        const std::uint8_t r = regRef(op & 1);
-        writeIndirect(r, std::uint8_t(readIndirect(r) - 1));
-        break;
-    }
-    // DEC Rn  0001 1rrr
-    case 0x18: case 0x19: case 0x1A: case 0x1B: case 0x1C: case 0x1D: case 0x1E: case 0x1F:
-        --regRef(op & 7);
-        break;
-    // JBC bit,rel  0001 0000
-    case 0x10:
-        if (readBit(op1)) {
-            writeBit(op1, false);
-            m_pc = std::uint16_t(m_pc + std::int8_t(op2));
-        }
-        break;
-    // JB bit,rel  0010 0000
-    case 0x20:
-        if (readBit(op1))
-            m_pc = std::uint16_t(m_pc + std::int8_t(op2));
-        break;
-    // JNB bit,rel  0011 0000
-    case 0x30:
-        if (!readBit(op1))
-            m_pc = std::uint16_t(m_pc + std::int8_t(op2));
-        break;
-    // ADD A,#data  0010 0100
-    case 0x24: addToA(op1, false); break;
-    // ADD A,direct  0010 0101
-    case 0x25: addToA(readDirect(op1), false); break;
-    // ADD A,@Ri  0010 011i
-    case 0x26: case 0x27: addToA(readIndirect(regRef(op & 1)), false); break;
-    // ADD A,Rn  0010 1rrr
-    case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F:
-        addToA(regRef(op & 7), false);
-        break;
-    // ADDC A,#data  0011 0100
-    case 0x34: addToA(op1, carry()); break;
-    // ADDC A,direct  0011 0101
-    case 0x35: addToA(readDirect(op1), carry()); break;
-    // ADDC A,@Ri  0011 011i
-    case 0x36: case 0x37: addToA(readIndirect(regRef(op & 1)), carry()); break;
-    // ADDC A,Rn  0011 1rrr
-    case 0x38: case 0x39: case 0x3A: case 0x3B: case 0x3C: case 0x3D: case 0x3E: case 0x3F:
-        addToA(regRef(op & 7), carry());
-        break;
-    // JC rel  0100 0000
-    case 0x40:
-        if (carry())
-            m_pc = std::uint16_t(m_pc + std::int8_t(op1));
-        break;
-    // JNC rel  0101 0000
-    case 0x50:
-        if (!carry())
-            m_pc = std::uint16_t(m_pc + std::int8_t(op1));
-        break;
-    // JZ rel  0110 0000
-    case 0x60:
-        if (acc == 0)
-            m_pc = std::uint16_t(m_pc + std::int8_t(op1));
-        break;
-    // JNZ rel  0111 0000
-    case 0x70:
-        if (acc != 0)
-            m_pc = std::uint16_t(m_pc + std::int8_t(op1));
-        break;
-    // SJMP rel  1000 0000
-    case 0x80: m_pc = std::uint16_t(m_pc + std::int8_t(op1)); break;
-    // ORL direct,A  0100 0010
-    case 0x42: writeDirect(op1, readDirect(op1) | acc); break;
-    // ORL direct,#data  0100 0011
-    case 0x43: writeDirect(op1, readDirect(op1) | op2); break;
-    // ORL A,#data  0100 0100
-    case 0x44: acc |= op1; break;
-    // ORL A,direct  0100 0101
-    case 0x45: acc |= readDirect(op1); break;
-    // ORL A,@Ri  0100 011i
-    case 0x46: case 0x47: acc |= readIndirect(regRef(op & 1)); break;
-    // ORL A,Rn  0100 1rrr
-    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F:
-        acc |= regRef(op & 7);
-        break;
-    // ANL direct,A  0101 0010
-    case 0x52: writeDirect(op1, readDirect(op1) & acc); break;
-    // ANL direct,#data  0101 0011
-    case 0x53: writeDirect(op1, readDirect(op1) & op2); break;
-    // ANL A,#data  0101 0100
-    case 0x54: acc &= op1; break;
-    // ANL A,direct  0101 0101
-    case 0x55: acc &= readDirect(op1); break;
-    // ANL A,@Ri  0101 011i
-    case 0x56: case 0x57: acc &= readIndirect(regRef(op & 1)); break;
-    // ANL A,Rn  0101 1rrr
-    case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F:
-        acc &= regRef(op & 7);
-        break;
-    // XRL direct,A  0110 0010
-    case 0x62: writeDirect(op1, readDirect(op1) ^ acc); break;
-    // XRL direct,#data  0110 0011
-    case 0x63: writeDirect(op1, readDirect(op1) ^ op2); break;
-    // XRL A,#data  0110 0100
-    case 0x64: acc ^= op1; break;
-    // XRL A,direct  0110 0101
-    case 0x65: acc ^= readDirect(op1); break;
-    // XRL A,@Ri  0110 011i
-    case 0x66: case 0x67: acc ^= readIndirect(regRef(op & 1)); break;
-    // XRL A,Rn  0110 1rrr
-    case 0x68: case 0x69: case 0x6A: case 0x6B: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
-        acc ^= regRef(op & 7);
-        break;
-    // ORL C,bit  0111 0010
-    case 0x72: if (readBit(op1)) setCarry(true); break;
-    // ORL C,/bit  1010 0000
-    case 0xA0: if (!readBit(op1)) setCarry(true); break;
-    // ANL C,bit  1000 0010
-    case 0x82: if (!readBit(op1)) setCarry(false); break;
-    // ANL C,/bit  1011 0000
-    case 0xB0: if (readBit(op1)) setCarry(false); break;
-    // JMP @A+DPTR  0111 0011
-    case 0x73: m_pc = std::uint16_t(dptr() + acc); break;
-    // MOV A,#data  0111 0100
-    case 0x74: acc = op1; break;
-    // MOV direct,#data  0111 0101
-    case 0x75: writeDirect(op1, op2); break;
-    // MOV @Ri,#data  0111 011i
-    case 0x76: case 0x77: writeIndirect(regRef(op & 1), op1); break;
-    // MOV Rn,#data  0111 1rrr
-    case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
-        regRef(op & 7) = op1;
-        break;
-    // MOVC A,@A+PC  1000 0011
-    case 0x83: acc = code[std::uint16_t(m_pc + acc)]; break;
-    // MOVC A,@A+DPTR  1001 0011
-    case 0x93: acc = code[std::uint16_t(dptr() + acc)]; break;
-    // DIV AB  1000 0100
-    case 0x84: {
-        std::uint8_t &b = sfrRef(sfr::B);
-        // Division by zero leaves A and B as they were and sets OV.
-        if (b == 0) {
-            pswRef() = std::uint8_t((pswRef() & ~kCY) | kOV);
+    auto save = [&] {
+        m_pc = pc;
+        m_cycles = cyc;
+        m_instructions = ins;
+    };
+    auto attend = [&] {
+        if (m_irqCheck)
+            limit = 0;
+        else if (m_nextEvent < limit)
+            limit = m_nextEvent;
+    };
+    auto reg = [&](int n) -> std::uint8_t & { return iram[(psw & 0x18) | n]; };
+    auto carry = [&] { return (psw & kCY) != 0; };
+    auto setCarry = [&](bool c) { psw = std::uint8_t((psw & 0x7F) | (c ? 0x80 : 0)); };
+    auto jump = [&](std::uint8_t rel) { pc = std::uint16_t(pc + std::int8_t(rel)); };
+
+    auto rd = [&](std::uint8_t address) -> std::uint8_t {
+        if (address < 0x80)
+            return iram[address];
+        if (!(kSfrSideEffects[address - 0x80] & kReadSide) && !sfrReadHook)
+            return m_sfr[address - 0x80];
+        save();
+        const std::uint8_t value = readSfr(address);
+        attend();
+        return value;
+    };
+    auto wr = [&](std::uint8_t address, std::uint8_t value) {
+        if (address < 0x80) {
+            iram[address] = value;
+        } else if (!(kSfrSideEffects[address - 0x80] & kWriteSide) && !sfrWriteHook) {
+            m_sfr[address - 0x80] = value;
         } else {
-            const std::uint8_t q = std::uint8_t(acc / b), r = std::uint8_t(acc % b);
-            acc = q;
-            b = r;
-            pswRef() &= std::uint8_t(~(kCY | kOV));
+            save();
+            writeSfr(address, value);
+            attend();
         }
-        break;
-    }
-    // MUL AB  1010 0100
-    case 0xA4: {
-        std::uint8_t &b = sfrRef(sfr::B);
-        const unsigned product = unsigned(acc) * b;
-        acc = std::uint8_t(product);
-        b = std::uint8_t(product >> 8);
-        pswRef() = std::uint8_t((pswRef() & ~(kCY | kOV)) | (product > 0xFF ? kOV : 0));
-        break;
-    }
-    // MOV direct,direct  1000 0101 (source byte first)
-    case 0x85: writeDirect(op2, readDirect(op1)); break;
-    // MOV direct,@Ri  1000 011i
-    case 0x86: case 0x87: writeDirect(op1, readIndirect(regRef(op & 1))); break;
-    // MOV direct,Rn  1000 1rrr
-    case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F:
-        writeDirect(op1, regRef(op & 7));
-        break;
-    // MOV DPTR,#data16  1001 0000
-    case 0x90:
-        sfrRef(sfr::DPH) = op1;
-        sfrRef(sfr::DPL) = op2;
-        break;
-    // MOV bit,C  1001 0010
-    case 0x92: writeBit(op1, carry()); break;
-    // SUBB A,#data  1001 0100
-    case 0x94: subtractFromA(op1); break;
-    // SUBB A,direct  1001 0101
-    case 0x95: subtractFromA(readDirect(op1)); break;
-    // SUBB A,@Ri  1001 011i
-    case 0x96: case 0x97: subtractFromA(readIndirect(regRef(op & 1))); break;
-    // SUBB A,Rn  1001 1rrr
-    case 0x98: case 0x99: case 0x9A: case 0x9B: case 0x9C: case 0x9D: case 0x9E: case 0x9F:
-        subtractFromA(regRef(op & 7));
-        break;
-    // MOV C,bit  1010 0010
-    case 0xA2: setCarry(readBit(op1)); break;
-    // INC DPTR  1010 0011
-    case 0xA3: {
-        const std::uint16_t d = std::uint16_t(dptr() + 1);
-        sfrRef(sfr::DPH) = std::uint8_t(d >> 8);
-        sfrRef(sfr::DPL) = std::uint8_t(d);
-        break;
-    }
-    // undefined  1010 0101: a no-op here, counted
-    case 0xA5: ++m_undefined; break;
-    // MOV @Ri,direct  1010 011i
-    case 0xA6: case 0xA7: writeIndirect(regRef(op & 1), readDirect(op1)); break;
-    // MOV Rn,direct  1010 1rrr
-    case 0xA8: case 0xA9: case 0xAA: case 0xAB: case 0xAC: case 0xAD: case 0xAE: case 0xAF:
-        regRef(op & 7) = readDirect(op1);
-        break;
-    // CPL bit  1011 0010
-    case 0xB2: writeBit(op1, !readBit(op1)); break;
-    // CPL C  1011 0011
-    case 0xB3: setCarry(!carry()); break;
-    // CJNE A,#data,rel  1011 0100
-    case 0xB4: compareAndJump(acc, op1, std::int8_t(op2)); break;
-    // CJNE A,direct,rel  1011 0101
-    case 0xB5: compareAndJump(acc, readDirect(op1), std::int8_t(op2)); break;
-    // CJNE @Ri,#data,rel  1011 011i
-    case 0xB6: case 0xB7: compareAndJump(readIndirect(regRef(op & 1)), op1, std::int8_t(op2)); break;
-    // CJNE Rn,#data,rel  1011 1rrr
-    case 0xB8: case 0xB9: case 0xBA: case 0xBB: case 0xBC: case 0xBD: case 0xBE: case 0xBF:
-        compareAndJump(regRef(op & 7), op1, std::int8_t(op2));
-        break;
-    // PUSH direct  1100 0000
-    case 0xC0: push(readDirect(op1)); break;
-    // POP direct  1101 0000
-    case 0xD0: writeDirect(op1, pop()); break;
-    // CLR bit  1100 0010
-    case 0xC2: writeBit(op1, false); break;
-    // CLR C  1100 0011
-    case 0xC3: setCarry(false); break;
-    // SETB bit  1101 0010
-    case 0xD2: writeBit(op1, true); break;
-    // SETB C  1101 0011
-    case 0xD3: setCarry(true); break;
-    // SWAP A  1100 0100
-    case 0xC4: acc = std::uint8_t(acc << 4 | acc >> 4); break;
-    // XCH A,direct  1100 0101
-    case 0xC5: {
-        const std::uint8_t t = readDirect(op1);
-        writeDirect(op1, acc);
-        acc = t;
-        break;
-    }
-    // XCH A,@Ri  1100 011i
-    case 0xC6: case 0xC7: {
-        const std::uint8_t r = regRef(op & 1);
-        const std::uint8_t t = readIndirect(r);
-        writeIndirect(r, acc);
-        acc = t;
-        break;
-    }
-    // XCH A,Rn  1100 1rrr
-    case 0xC8: case 0xC9: case 0xCA: case 0xCB: case 0xCC: case 0xCD: case 0xCE: case 0xCF: {
-        std::uint8_t &r = regRef(op & 7);
-        const std::uint8_t t = r;
-        r = acc;
-        acc = t;
-        break;
-    }
-    // DA A  1101 0100
-    case 0xD4: {
-        // Decimal adjust after ADD/ADDC: CY may be set here but is never cleared.
-        unsigned v = acc;
-        bool c = carry();
-        if ((v & 0x0F) > 9 || (pswRef() & kAC)) {
-            v += 0x06;
-            if (v > 0xFF)
-                c = true;
-            v &= 0xFF;
+    };
+    // Bit addresses 0x00-0x7F live in RAM bytes 0x20-0x2F.
+    auto rdBit = [&](std::uint8_t bit) -> bool {
+        const std::uint8_t mask = std::uint8_t(1u << (bit & 7));
+        if (bit < 0x80)
+            return iram[0x20 + (bit >> 3)] & mask;
+        return rd(bit & 0xF8) & mask;
+    };
+    auto wrBit = [&](std::uint8_t bit, bool value) {
+        const std::uint8_t mask = std::uint8_t(1u << (bit & 7));
+        std::uint8_t *byte;
+        if (bit < 0x80) {
+            byte = &iram[0x20 + (bit >> 3)];
+        } else if (!(kSfrSideEffects[(bit & 0xF8) - 0x80] & kWriteSide) && !sfrWriteHook) {
+            byte = &m_sfr[(bit & 0xF8) - 0x80];
+        } else {
+            save();
+            writeSfrBit(bit, value);
+            attend();
+            return;
         }
-        if ((v >> 4) > 9 || c) {
-            v += 0x60;
-            if (v > 0xFF)
-                c = true;
+        *byte = std::uint8_t(value ? *byte | mask : *byte & ~mask);
+    };
+    auto rdX = [&](std::uint16_t address) -> std::uint8_t {
+        if (!xdataReadHook)
+            return xram[address];
+        save();
+        const std::uint8_t value = readXdataSlow(address);
+        attend();
+        return value;
+    };
+    auto wrX = [&](std::uint16_t address, std::uint8_t value) {
+        if (!xdataWriteHook) {
+            xram[address] = value;
+            return;
         }
-        acc = std::uint8_t(v);
-        setCarry(c);
-        break;
-    }
-    // DJNZ direct,rel  1101 0101
-    case 0xD5: {
-        const std::uint8_t v = std::uint8_t(readDirect(op1) - 1);
-        writeDirect(op1, v);
-        if (v != 0)
-            m_pc = std::uint16_t(m_pc + std::int8_t(op2));
-        break;
-    }
-    // XCHD A,@Ri  1101 011i
-    case 0xD6: case 0xD7: {
-        const std::uint8_t r = regRef(op & 1);
-        const std::uint8_t m = readIndirect(r);
-        writeIndirect(r, std::uint8_t((m & 0xF0) | (acc & 0x0F)));
-        acc = std::uint8_t((acc & 0xF0) | (m & 0x0F));
-        break;
-    }
-    // DJNZ Rn,rel  1101 1rrr
-    case 0xD8: case 0xD9: case 0xDA: case 0xDB: case 0xDC: case 0xDD: case 0xDE: case 0xDF:
-        if (--regRef(op & 7) != 0)
-            m_pc = std::uint16_t(m_pc + std::int8_t(op1));
-        break;
-    // MOVX A,@DPTR  1110 0000
-    case 0xE0: acc = readXdata(dptr()); break;
-    // MOVX A,@Ri  1110 001i: P2 gives the high address byte
-    case 0xE2: case 0xE3:
-        acc = readXdata(std::uint16_t(sfrVal(sfr::P2) << 8 | regRef(op & 1)));
-        break;
-    // CLR A  1110 0100
-    case 0xE4: acc = 0; break;
-    // MOV A,direct  1110 0101
-    case 0xE5: acc = readDirect(op1); break;
-    // MOV A,@Ri  1110 011i
-    case 0xE6: case 0xE7: acc = readIndirect(regRef(op & 1)); break;
-    // MOV A,Rn  1110 1rrr
-    case 0xE8: case 0xE9: case 0xEA: case 0xEB: case 0xEC: case 0xED: case 0xEE: case 0xEF:
-        acc = regRef(op & 7);
-        break;
-    // MOVX @DPTR,A  1111 0000
-    case 0xF0: writeXdata(dptr(), acc); break;
-    // MOVX @Ri,A  1111 001i
-    case 0xF2: case 0xF3:
-        writeXdata(std::uint16_t(sfrVal(sfr::P2) << 8 | regRef(op & 1)), acc);
-        break;
-    // CPL A  1111 0100
-    case 0xF4: acc = std::uint8_t(~acc); break;
-    // MOV direct,A  1111 0101
-    case 0xF5: writeDirect(op1, acc); break;
-    // MOV @Ri,A  1111 011i
-    case 0xF6: case 0xF7: writeIndirect(regRef(op & 1), acc); break;
-    // MOV Rn,A  1111 1rrr
-    case 0xF8: case 0xF9: case 0xFA: case 0xFB: case 0xFC: case 0xFD: case 0xFE: case 0xFF:
-        regRef(op & 7) = acc;
-        break;
-    }
-    ++m_instructions;
-    return info.cycles;
+        save();
+        writeXdataSlow(address, value);
+        attend();
+    };
+
+    // The only places that compute CY, AC and OV. Each flag is a carry or
+    // borrow bit of a wider sum moved to its place in PSW.
+    auto add = [&](std::uint8_t operand, unsigned carryIn) {
+        const unsigned a = acc;
+        const unsigned sum = a + operand + carryIn;
+        const unsigned half = (a & 0x0F) + (operand & 0x0F) + carryIn;
+        // Signed overflow: both operands of one sign, the result of the other.
+        const unsigned ov = ~(a ^ operand) & (a ^ sum) & 0x80;
+        psw = std::uint8_t((psw & ~(kCY | kAC | kOV)) | ((sum >> 1) & kCY) | ((half << 2) & kAC) | (ov >> 5));
+        acc = std::uint8_t(sum);
+    };
+    auto sub = [&](std::uint8_t operand) {
+        const unsigned a = acc;
+        const unsigned c = (psw >> 7) & 1;
+        const unsigned diff = a - operand - c;
+        const unsigned half = (a & 0x0F) - (operand & 0x0F) - c;
+        const unsigned ov = (a ^ operand) & (a ^ diff) & 0x80;
+        psw = std::uint8_t((psw & ~(kCY | kAC | kOV)) | ((diff >> 1) & kCY) | ((half << 2) & kAC) | (ov >> 5));
+        acc = std::uint8_t(diff);
+    };
+    auto cjne = [&](std::uint8_t first, std::uint8_t second, std::uint8_t rel) {
+        setCarry(first < second);
+        if (first != second)
+            jump(rel);
+    };
+    auto call = [&](std::uint16_t target) {
+        push(std::uint8_t(pc));
+        push(std::uint8_t(pc >> 8));
+        pc = target;
+    };
+
+    do {
+        // ip[1] and ip[2] are the operand bytes.
+        const std::uint8_t *const ip = code + pc;
+        const std::uint8_t op = ip[0];
+        pc = std::uint16_t(pc + kLength[op]);
+
+        switch (op) {
+        // NOP  0000 0000
+        case 0x00: break;
+        // AJMP addr11  aaa0 0001
+        case 0x01: case 0x21: case 0x41: case 0x61: case 0x81: case 0xA1: case 0xC1: case 0xE1:
+            pc = std::uint16_t((pc & 0xF800) | ((op & 0xE0) << 3) | ip[1]);
+            break;
+        // ACALL addr11  aaa1 0001
+        case 0x11: case 0x31: case 0x51: case 0x71: case 0x91: case 0xB1: case 0xD1: case 0xF1:
+            call(std::uint16_t((pc & 0xF800) | ((op & 0xE0) << 3) | ip[1]));
+            break;
+        // LJMP addr16  0000 0010
+        case 0x02: pc = std::uint16_t(ip[1] << 8 | ip[2]); break;
+        // LCALL addr16  0001 0010
+        case 0x12:
+            call(std::uint16_t(ip[1] << 8 | ip[2]));
+            break;
+        // RET  0010 0010
+        case 0x22: {
+            const std::uint8_t hi = pop();
+            pc = std::uint16_t(hi << 8 | pop());
+            break;
+        }
+        // RETI  0011 0010
+        case 0x32: {
+            const std::uint8_t hi = pop();
+            pc = std::uint16_t(hi << 8 | pop());
+            // Ends the routine of the highest level in progress.
+            if (m_activeLevels & 2)
+                m_activeLevels &= 1;
+            else
+                m_activeLevels = 0;
+            m_irqHold = true;
+            m_irqCheck = true;
+            limit = 0;
+            break;
+        }
+        // RR A  0000 0011
+        case 0x03: acc = std::uint8_t(acc >> 1 | acc << 7); break;
+        // RRC A  0001 0011
+        case 0x13: {
+            const bool c = acc & 1;
+            acc = std::uint8_t(acc >> 1 | (carry() ? 0x80 : 0));
+            setCarry(c);
+            break;
+        }
+        // RL A  0010 0011
+        case 0x23: acc = std::uint8_t(acc << 1 | acc >> 7); break;
+        // RLC A  0011 0011
+        case 0x33: {
+            const bool c = acc & 0x80;
+            acc = std::uint8_t(acc << 1 | (carry() ? 1 : 0));
+            setCarry(c);
+            break;
+        }
+        // INC A  0000 0100
+        case 0x04: ++acc; break;
+        // INC direct  0000 0101
+        case 0x05: wr(ip[1], std::uint8_t(rd(ip[1]) + 1)); break;
+        // INC @Ri  0000 011i
+        case 0x06: case 0x07: {
+            const std::uint8_t r = reg(op & 1);
+            writeIndirect(r, std::uint8_t(readIndirect(r) + 1));
+            break;
+        }
+        // INC Rn  0000 1rrr
+        case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F:
+            ++reg(op & 7);
+            break;
+        // DEC A  0001 0100
+        case 0x14: --acc; break;
+        // DEC direct  0001 0101
+        case 0x15: wr(ip[1], std::uint8_t(rd(ip[1]) - 1)); break;
+        // DEC @Ri  0001 011i
+        case 0x16: case 0x17: {
+            const std::uint8_t r = reg(op & 1);
+            writeIndirect(r, std::uint8_t(readIndirect(r) - 1));
+            break;
+        }
+        // DEC Rn  0001 1rrr
+        case 0x18: case 0x19: case 0x1A: case 0x1B: case 0x1C: case 0x1D: case 0x1E: case 0x1F:
+            --reg(op & 7);
+            break;
+        // JBC bit,rel  0001 0000
+        case 0x10:
+            if (rdBit(ip[1])) {
+                wrBit(ip[1], 0);
+                jump(ip[2]);
+            }
+            break;
+        // JB bit,rel  0010 0000
+        case 0x20:
+            if (rdBit(ip[1]))
+                jump(ip[2]);
+            break;
+        // JNB bit,rel  0011 0000
+        case 0x30:
+            if (!rdBit(ip[1]))
+                jump(ip[2]);
+            break;
+        // ADD A,#data  0010 0100
+        case 0x24: add(ip[1], 0); break;
+        // ADD A,direct  0010 0101
+        case 0x25: add(rd(ip[1]), 0); break;
+        // ADD A,@Ri  0010 011i
+        case 0x26: case 0x27: add(readIndirect(reg(op & 1)), 0); break;
+        // ADD A,Rn  0010 1rrr
+        case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F:
+            add(reg(op & 7), 0);
+            break;
+        // ADDC A,#data  0011 0100
+        case 0x34: add(ip[1], carry()); break;
+        // ADDC A,direct  0011 0101
+        case 0x35: add(rd(ip[1]), carry()); break;
+        // ADDC A,@Ri  0011 011i
+        case 0x36: case 0x37: add(readIndirect(reg(op & 1)), carry()); break;
+        // ADDC A,Rn  0011 1rrr
+        case 0x38: case 0x39: case 0x3A: case 0x3B: case 0x3C: case 0x3D: case 0x3E: case 0x3F:
+            add(reg(op & 7), carry());
+            break;
+        // JC rel  0100 0000
+        case 0x40:
+            if (carry())
+                jump(ip[1]);
+            break;
+        // JNC rel  0101 0000
+        case 0x50:
+            if (!carry())
+                jump(ip[1]);
+            break;
+        // JZ rel  0110 0000
+        case 0x60:
+            if (acc == 0)
+                jump(ip[1]);
+            break;
+        // JNZ rel  0111 0000
+        case 0x70:
+            if (acc != 0)
+                jump(ip[1]);
+            break;
+        // SJMP rel  1000 0000
+        case 0x80: jump(ip[1]); break;
+        // ORL direct,A  0100 0010
+        case 0x42: wr(ip[1], rd(ip[1]) | acc); break;
+        // ORL direct,#data  0100 0011
+        case 0x43: wr(ip[1], rd(ip[1]) | ip[2]); break;
+        // ORL A,#data  0100 0100
+        case 0x44: acc |= ip[1]; break;
+        // ORL A,direct  0100 0101
+        case 0x45: acc |= rd(ip[1]); break;
+        // ORL A,@Ri  0100 011i
+        case 0x46: case 0x47: acc |= readIndirect(reg(op & 1)); break;
+        // ORL A,Rn  0100 1rrr
+        case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F:
+            acc |= reg(op & 7);
+            break;
+        // ANL direct,A  0101 0010
+        case 0x52: wr(ip[1], rd(ip[1]) & acc); break;
+        // ANL direct,#data  0101 0011
+        case 0x53: wr(ip[1], rd(ip[1]) & ip[2]); break;
+        // ANL A,#data  0101 0100
+        case 0x54: acc &= ip[1]; break;
+        // ANL A,direct  0101 0101
+        case 0x55: acc &= rd(ip[1]); break;
+        // ANL A,@Ri  0101 011i
+        case 0x56: case 0x57: acc &= readIndirect(reg(op & 1)); break;
+        // ANL A,Rn  0101 1rrr
+        case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F:
+            acc &= reg(op & 7);
+            break;
+        // XRL direct,A  0110 0010
+        case 0x62: wr(ip[1], rd(ip[1]) ^ acc); break;
+        // XRL direct,#data  0110 0011
+        case 0x63: wr(ip[1], rd(ip[1]) ^ ip[2]); break;
+        // XRL A,#data  0110 0100
+        case 0x64: acc ^= ip[1]; break;
+        // XRL A,direct  0110 0101
+        case 0x65: acc ^= rd(ip[1]); break;
+        // XRL A,@Ri  0110 011i
+        case 0x66: case 0x67: acc ^= readIndirect(reg(op & 1)); break;
+        // XRL A,Rn  0110 1rrr
+        case 0x68: case 0x69: case 0x6A: case 0x6B: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
+            acc ^= reg(op & 7);
+            break;
+        // ORL C,bit  0111 0010
+        case 0x72: if (rdBit(ip[1])) setCarry(true); break;
+        // ORL C,/bit  1010 0000
+        case 0xA0: if (!rdBit(ip[1])) setCarry(true); break;
+        // ANL C,bit  1000 0010
+        case 0x82: if (!rdBit(ip[1])) setCarry(false); break;
+        // ANL C,/bit  1011 0000
+        case 0xB0: if (rdBit(ip[1])) setCarry(false); break;
+        // JMP @A+DPTR  0111 0011
+        case 0x73: pc = std::uint16_t(dptr() + acc); break;
+        // MOV A,#data  0111 0100
+        case 0x74: acc = ip[1]; break;
+        // MOV direct,#data  0111 0101
+        case 0x75: wr(ip[1], ip[2]); break;
+        // MOV @Ri,#data  0111 011i
+        case 0x76: case 0x77: writeIndirect(reg(op & 1), ip[1]); break;
+        // MOV Rn,#data  0111 1rrr
+        case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
+            reg(op & 7) = ip[1];
+            break;
+        // MOVC A,@A+PC  1000 0011
+        case 0x83: acc = code[std::uint16_t(pc + acc)]; break;
+        // MOVC A,@A+DPTR  1001 0011
+        case 0x93: acc = code[std::uint16_t(dptr() + acc)]; break;
+        // DIV AB  1000 0100
+        case 0x84: {
+            std::uint8_t &b = sfrRef(sfr::B);
+            // Division by zero leaves A and B as they were and sets OV.
+            if (b == 0) {
+                psw = std::uint8_t((psw & ~kCY) | kOV);
+            } else {
+                const std::uint8_t q = std::uint8_t(acc / b), r = std::uint8_t(acc % b);
+                acc = q;
+                b = r;
+                psw &= std::uint8_t(~(kCY | kOV));
+            }
+            break;
+        }
+        // MUL AB  1010 0100
+        case 0xA4: {
+            std::uint8_t &b = sfrRef(sfr::B);
+            const unsigned product = unsigned(acc) * b;
+            acc = std::uint8_t(product);
+            b = std::uint8_t(product >> 8);
+            psw = std::uint8_t((psw & ~(kCY | kOV)) | (product > 0xFF ? kOV : 0));
+            break;
+        }
+        // MOV direct,direct  1000 0101 (source byte first)
+        case 0x85: wr(ip[2], rd(ip[1])); break;
+        // MOV direct,@Ri  1000 011i
+        case 0x86: case 0x87: wr(ip[1], readIndirect(reg(op & 1))); break;
+        // MOV direct,Rn  1000 1rrr
+        case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F:
+            wr(ip[1], reg(op & 7));
+            break;
+        // MOV DPTR,#data16  1001 0000
+        case 0x90:
+            sfrRef(sfr::DPH) = ip[1];
+            sfrRef(sfr::DPL) = ip[2];
+            break;
+        // MOV bit,C  1001 0010
+        case 0x92: wrBit(ip[1], carry()); break;
+        // SUBB A,#data  1001 0100
+        case 0x94: sub(ip[1]); break;
+        // SUBB A,direct  1001 0101
+        case 0x95: sub(rd(ip[1])); break;
+        // SUBB A,@Ri  1001 011i
+        case 0x96: case 0x97: sub(readIndirect(reg(op & 1))); break;
+        // SUBB A,Rn  1001 1rrr
+        case 0x98: case 0x99: case 0x9A: case 0x9B: case 0x9C: case 0x9D: case 0x9E: case 0x9F:
+            sub(reg(op & 7));
+            break;
+        // MOV C,bit  1010 0010
+        case 0xA2: setCarry(rdBit(ip[1])); break;
+        // INC DPTR  1010 0011
+        case 0xA3: {
+            const std::uint16_t d = std::uint16_t(dptr() + 1);
+            sfrRef(sfr::DPH) = std::uint8_t(d >> 8);
+            sfrRef(sfr::DPL) = std::uint8_t(d);
+            break;
+        }
+        // undefined  1010 0101: a no-op here, counted
+        case 0xA5: ++m_undefined; break;
+        // MOV @Ri,direct  1010 011i
+        case 0xA6: case 0xA7: writeIndirect(reg(op & 1), rd(ip[1])); break;
+        // MOV Rn,direct  1010 1rrr
+        case 0xA8: case 0xA9: case 0xAA: case 0xAB: case 0xAC: case 0xAD: case 0xAE: case 0xAF:
+            reg(op & 7) = rd(ip[1]);
+            break;
+        // CPL bit  1011 0010
+        case 0xB2: wrBit(ip[1], !rdBit(ip[1])); break;
+        // CPL C  1011 0011
+        case 0xB3: setCarry(!carry()); break;
+        // CJNE A,#data,rel  1011 0100
+        case 0xB4: cjne(acc, ip[1], ip[2]); break;
+        // CJNE A,direct,rel  1011 0101
+        case 0xB5: cjne(acc, rd(ip[1]), ip[2]); break;
+        // CJNE @Ri,#data,rel  1011 011i
+        case 0xB6: case 0xB7: cjne(readIndirect(reg(op & 1)), ip[1], ip[2]); break;
+        // CJNE Rn,#data,rel  1011 1rrr
+        case 0xB8: case 0xB9: case 0xBA: case 0xBB: case 0xBC: case 0xBD: case 0xBE: case 0xBF:
+            cjne(reg(op & 7), ip[1], ip[2]);
+            break;
+        // PUSH direct  1100 0000
+        case 0xC0: push(rd(ip[1])); break;
+        // POP direct  1101 0000
+        case 0xD0: wr(ip[1], pop()); break;
+        // CLR bit  1100 0010
+        case 0xC2: wrBit(ip[1], 0); break;
+        // CLR C  1100 0011
+        case 0xC3: setCarry(false); break;
+        // SETB bit  1101 0010
+        case 0xD2: wrBit(ip[1], true); break;
+        // SETB C  1101 0011
+        case 0xD3: setCarry(true); break;
+        // SWAP A  1100 0100
+        case 0xC4: acc = std::uint8_t(acc << 4 | acc >> 4); break;
+        // XCH A,direct  1100 0101
+        case 0xC5: {
+            const std::uint8_t t = rd(ip[1]);
+            wr(ip[1], acc);
+            acc = t;
+            break;
+        }
+        // XCH A,@Ri  1100 011i
+        case 0xC6: case 0xC7: {
+            const std::uint8_t r = reg(op & 1);
+            const std::uint8_t t = readIndirect(r);
+            writeIndirect(r, acc);
+            acc = t;
+            break;
+        }
+        // XCH A,Rn  1100 1rrr
+        case 0xC8: case 0xC9: case 0xCA: case 0xCB: case 0xCC: case 0xCD: case 0xCE: case 0xCF: {
+            std::uint8_t &r = reg(op & 7);
+            const std::uint8_t t = r;
+            r = acc;
+            acc = t;
+            break;
+        }
+        // DA A  1101 0100
+        case 0xD4: {
+            // Decimal adjust after ADD/ADDC: CY may be set here but is never cleared.
+            unsigned v = acc;
+            bool c = carry();
+            if ((v & 0x0F) > 9 || (psw & kAC)) {
+                v += 0x06;
+                if (v > 0xFF)
+                    c = true;
+                v &= 0xFF;
+            }
+            if ((v >> 4) > 9 || c) {
+                v += 0x60;
+                if (v > 0xFF)
+                    c = true;
+            }
+            acc = std::uint8_t(v);
+            setCarry(c);
+            break;
+        }
+        // DJNZ direct,rel  1101 0101
+        case 0xD5: {
+            const std::uint8_t v = std::uint8_t(rd(ip[1]) - 1);
+            wr(ip[1], v);
+            if (v != 0)
+                jump(ip[2]);
+            break;
+        }
+        // XCHD A,@Ri  1101 011i
+        case 0xD6: case 0xD7: {
+            const std::uint8_t r = reg(op & 1);
+            const std::uint8_t m = readIndirect(r);
+            writeIndirect(r, std::uint8_t((m & 0xF0) | (acc & 0x0F)));
+            acc = std::uint8_t((acc & 0xF0) | (m & 0x0F));
+            break;
+        }
+        // DJNZ Rn,rel  1101 1rrr
+        case 0xD8: case 0xD9: case 0xDA: case 0xDB: case 0xDC: case 0xDD: case 0xDE: case 0xDF:
+            if (--reg(op & 7) != 0)
+                jump(ip[1]);
+            break;
+        // MOVX A,@DPTR  1110 0000
+        case 0xE0: acc = rdX(dptr()); break;
+        // MOVX A,@Ri  1110 001i: P2 gives the high address byte
+        case 0xE2: case 0xE3:
+            acc = rdX(std::uint16_t(sfrVal(sfr::P2) << 8 | reg(op & 1)));
+            break;
+        // CLR A  1110 0100
+        case 0xE4: acc = 0; break;
+        // MOV A,direct  1110 0101
+        case 0xE5: acc = rd(ip[1]); break;
+        // MOV A,@Ri  1110 011i
+        case 0xE6: case 0xE7: acc = readIndirect(reg(op & 1)); break;
+        // MOV A,Rn  1110 1rrr
+        case 0xE8: case 0xE9: case 0xEA: case 0xEB: case 0xEC: case 0xED: case 0xEE: case 0xEF:
+            acc = reg(op & 7);
+            break;
+        // MOVX @DPTR,A  1111 0000
+        case 0xF0: wrX(dptr(), acc); break;
+        // MOVX @Ri,A  1111 001i
+        case 0xF2: case 0xF3:
+            wrX(std::uint16_t(sfrVal(sfr::P2) << 8 | reg(op & 1)), acc);
+            break;
+        // CPL A  1111 0100
+        case 0xF4: acc = std::uint8_t(~acc); break;
+        // MOV direct,A  1111 0101
+        case 0xF5: wr(ip[1], acc); break;
+        // MOV @Ri,A  1111 011i
+        case 0xF6: case 0xF7: writeIndirect(reg(op & 1), acc); break;
+        // MOV Rn,A  1111 1rrr
+        case 0xF8: case 0xF9: case 0xFA: case 0xFB: case 0xFC: case 0xFD: case 0xFE: case 0xFF:
+            reg(op & 7) = acc;
+            break;
+        }
+        cyc += kCycles[op];
+        ++ins;
+    } while (cyc < limit && (!kStopAt || pc != stopAt));
+    save();
 }
 
 // ---- time ---------------------------------------------------------------
 
-inline void Cpu::tick(int cycles)
-{
-    m_cycles += std::uint64_t(cycles);
-    if (m_timersActive)
-        tickTimers(cycles);
-    if (m_frameCycles > 0)
-        tickFrameTimes(cycles);
-}
-
 int Cpu::step()
 {
+    const std::uint64_t before = m_cycles;
     // Taking an interrupt is a step of its own: the hardware LCALL to the vector.
-    const int cycles = (m_irqCheck && checkInterrupts()) ? 2 : execute();
-    tick(cycles);
-    return cycles;
+    if (m_irqCheck && checkInterrupts())
+        m_cycles += 2;
+    else
+        interpret<false>(m_cycles + 1, 0);
+    syncPeripherals();
+    return int(m_cycles - before);
 }
 
 std::uint64_t Cpu::run(std::uint64_t cycles, int stopAt)
 {
     const std::uint64_t start = m_cycles;
     const std::uint64_t end = start + cycles;
+    const bool stops = stopAt >= 0 && stopAt <= 0xFFFF;
+    if (m_cycles >= m_nextEvent)
+        syncPeripherals();
     while (m_cycles < end) {
         if (m_irqCheck && checkInterrupts()) {
-            tick(2);
-            continue;
-        }
-        if (int(m_pc) == stopAt)
+            m_cycles += 2;
+        } else if (stops && m_pc == stopAt) {
             break;
-        tick(execute());
+        } else {
+            // While a request is pending (or held back for one instruction)
+            // look again after every instruction.
+            const std::uint64_t limit = m_irqCheck ? m_cycles + 1 : std::min(end, m_nextEvent);
+            if (stops)
+                interpret<true>(limit, std::uint16_t(stopAt));
+            else
+                interpret<false>(limit, 0);
+        }
+        if (m_cycles >= m_nextEvent)
+            syncPeripherals();
     }
+    syncPeripherals();
     return m_cycles - start;
+}
+
+// Brings the timers and the serial port up to the current cycle count. Runs
+// end at m_nextEvent at the latest, so the cycles handed on here contain at
+// most one event, at their end, exactly as when ticking after every instruction.
+void Cpu::syncPeripherals()
+{
+    if (m_cycles == m_syncedAt)
+        return;
+    std::uint64_t n = m_cycles - m_syncedAt;
+    m_syncedAt = m_cycles;
+    while (n > 0) {
+        const int chunk = int(std::min(n, kMaxBatch));
+        n -= std::uint64_t(chunk);
+        if (m_timersActive)
+            tickTimers(chunk);
+        if (m_frameCycles > 0)
+            tickFrameTimes(chunk);
+    }
+    scheduleNextEvent();
 }
 
 // ---- timers -------------------------------------------------------------
@@ -758,6 +875,97 @@ void Cpu::updateActivity()
     const std::uint8_t tcon = sfrVal(sfr::TCON);
     m_timersActive = (tcon & (kTR0 | kTR1)) || (sfrVal(sfr::TMOD) & 3) == 3
         || (m_variant == Variant::I8052 && (sfrVal(sfr::T2CON) & kTR2));
+}
+
+namespace {
+
+// Counts until a timer in mode 0 (13 bits), 1 (16 bits) or 2 (8-bit reload) overflows.
+std::uint64_t countsToOverflow(std::uint8_t tl, std::uint8_t th, int mode)
+{
+    switch (mode) {
+    case 0: return 0x2000u - ((unsigned(th) << 5) | (tl & 0x1Fu));
+    case 1: return 0x10000u - (unsigned(th) << 8 | tl);
+    default: return 0x100u - tl;
+    }
+}
+
+// Counts from one overflow to the next.
+std::uint64_t countsPerOverflow(std::uint8_t th, int mode)
+{
+    switch (mode) {
+    case 0: return 0x2000u;
+    case 1: return 0x10000u;
+    default: return 0x100u - th;
+    }
+}
+
+} // namespace
+
+// Finds the earliest cycle count at which a timer or the serial port can
+// change something visible: a timer flag that is still clear rising, a
+// serial frame ending. It may be early (the run only stops to look), never
+// late. Overflows that only raise a flag already set change nothing but the
+// counters, which are brought up to date whenever they are read.
+void Cpu::scheduleNextEvent()
+{
+    std::uint64_t ahead = kMaxBatch;
+    if (m_frameCycles > 0)
+        ahead = std::min(ahead, std::uint64_t(m_frameCycles));
+    if (m_timersActive) {
+        const std::uint8_t tcon = sfrVal(sfr::TCON);
+        const std::uint8_t tmod = sfrVal(sfr::TMOD);
+        const std::uint8_t p3 = sfrVal(sfr::P3);
+        const int mode0 = tmod & 3;
+        const int mode1 = (tmod >> 4) & 3;
+        const std::uint8_t t2con = m_variant == Variant::I8052 ? sfrVal(sfr::T2CON) : 0;
+        const bool t2Tx = t2con & kTCLK, t2Rx = t2con & kRCLK;
+        // Serial ticks until the first frame clocked by timer 1 (or timer 2) ends.
+        int t1Ticks = INT_MAX, t2Ticks = INT_MAX;
+        if (m_txTicksLeft > 0)
+            (t2Tx ? t2Ticks : t1Ticks) = m_txTicksLeft;
+        if (m_rxTicksLeft > 0) {
+            int &ticks = t2Rx ? t2Ticks : t1Ticks;
+            ticks = std::min(ticks, m_rxTicksLeft);
+        }
+
+        const bool gate0 = !(tmod & 0x08) || (p3 & 0x04);
+        if ((tcon & kTR0) && gate0 && !(tmod & 0x04) && !(tcon & kTF0)) {
+            const std::uint8_t tl0 = sfrVal(sfr::TL0);
+            ahead = std::min(ahead, mode0 == 3 ? 0x100u - tl0 : countsToOverflow(tl0, sfrVal(sfr::TH0), mode0));
+        }
+        if (mode0 == 3 && (tcon & kTR1) && !(tcon & kTF1))
+            ahead = std::min(ahead, std::uint64_t(0x100u - sfrVal(sfr::TH0)));
+
+        const bool gate1 = !(tmod & 0x80) || (p3 & 0x08);
+        if (mode1 != 3 && (mode0 == 3 || (tcon & kTR1)) && gate1 && !(tmod & 0x40)) {
+            const std::uint8_t th1 = sfrVal(sfr::TH1);
+            const std::uint64_t first = countsToOverflow(sfrVal(sfr::TL1), th1, mode1);
+            if (mode0 != 3 && !(tcon & kTF1))
+                ahead = std::min(ahead, first);
+            if (t1Ticks != INT_MAX) {
+                // Without SMOD two overflows make one tick; m_t1Half holds a spare one.
+                const std::uint64_t overflows = (sfrVal(sfr::PCON) & 0x80)
+                    ? std::uint64_t(t1Ticks)
+                    : 2 * std::uint64_t(t1Ticks) - (m_t1Half ? 1 : 0);
+                ahead = std::min(ahead, first + (overflows - 1) * countsPerOverflow(th1, mode1));
+            }
+        }
+
+        if ((t2con & kTR2) && !(t2con & 0x02)) {
+            const bool baudMode = t2con & (kRCLK | kTCLK);
+            const std::uint64_t count = unsigned(sfrVal(sfr::TH2)) << 8 | sfrVal(sfr::TL2);
+            const std::uint64_t first = 0x10000u - count;
+            if (!baudMode && !(t2con & kTF2)) {
+                ahead = std::min(ahead, first);
+            } else if (baudMode && t2Ticks != INT_MAX) {
+                // As the serial clock timer 2 counts six times per machine cycle.
+                const std::uint64_t reload = unsigned(sfrVal(sfr::RCAP2H)) << 8 | sfrVal(sfr::RCAP2L);
+                const std::uint64_t counts = first + std::uint64_t(t2Ticks - 1) * (0x10000u - reload);
+                ahead = std::min(ahead, (counts + 5) / 6);
+            }
+        }
+    }
+    m_nextEvent = m_syncedAt + ahead;
 }
 
 void Cpu::tickTimers(int n)
@@ -873,6 +1081,9 @@ void Cpu::startTransmit(std::uint8_t byte)
 
 void Cpu::tickUart(int txTicks, int rxTicks)
 {
+    // A frame the transmit callback starts (a loopback) begins after these
+    // ticks, however many instructions they cover.
+    const bool receiving = m_rxTicksLeft > 0;
     if (m_txTicksLeft > 0 && txTicks > 0) {
         m_txTicksLeft -= txTicks;
         if (m_txTicksLeft <= 0) {
@@ -883,7 +1094,7 @@ void Cpu::tickUart(int txTicks, int rxTicks)
                 onTransmit(m_txByte, uartBaud());
         }
     }
-    if (m_rxTicksLeft > 0 && rxTicks > 0) {
+    if (receiving && m_rxTicksLeft > 0 && rxTicks > 0) {
         m_rxTicksLeft -= rxTicks;
         if (m_rxTicksLeft <= 0) {
             m_rxTicksLeft = 0;
@@ -957,6 +1168,7 @@ RxResult Cpu::receiveByte(std::uint8_t byte, double lineBaud)
     const int mode = scon >> 6;
     if (!(scon & kREN) || mode == 0 || mode == 2)
         return RxResult::Disabled;
+    syncPeripherals();
     if (m_rxTicksLeft > 0)
         return RxResult::Busy;
     const bool t2 = m_variant == Variant::I8052 && (sfrVal(sfr::T2CON) & kRCLK);
@@ -966,6 +1178,7 @@ RxResult Cpu::receiveByte(std::uint8_t byte, double lineBaud)
         return RxResult::RateMismatch;
     m_rxByte = byte;
     m_rxTicksLeft = (mode == 1 ? 10 : 11) * 16;
+    scheduleNextEvent();
     return RxResult::Accepted;
 }
 
@@ -1011,6 +1224,8 @@ bool Cpu::checkInterrupts()
         m_irqCheck = false; // RETI or a new request looks again
         return false;
     }
+    // Bring the counters to this moment before a flag is cleared under them.
+    syncPeripherals();
     int source = 0;
     while (!(chosen & (1u << source)))
         ++source;
@@ -1027,6 +1242,7 @@ bool Cpu::checkInterrupts()
     push(std::uint8_t(m_pc >> 8));
     m_pc = std::uint16_t(0x03 + 8 * source);
     m_activeLevels |= level;
+    scheduleNextEvent();
     return true;
 }
 

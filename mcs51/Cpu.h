@@ -117,8 +117,10 @@ public:
     std::function<bool(std::uint16_t address, std::uint8_t value)> xdataWriteHook;
 
 private:
-    inline int execute();
-    inline void tick(int cycles);
+    template <bool kStopAt>
+    void interpret(std::uint64_t limit, std::uint16_t stopAt);
+    void syncPeripherals();
+    void scheduleNextEvent();
     void tickTimers(int cycles);
     void tickUart(int txTicks, int rxTicks);
     void tickFrameTimes(int cycles);
@@ -128,29 +130,39 @@ private:
     double timer1Baud() const;
     double timer2Baud() const;
 
-    std::uint8_t readDirect(std::uint8_t address);
-    void writeDirect(std::uint8_t address, std::uint8_t value);
+    // Out-of-line paths of the interpreter: SFRs with side effects, hooks.
     std::uint8_t readSfr(std::uint8_t address);
     void writeSfr(std::uint8_t address, std::uint8_t value);
-    bool readBit(std::uint8_t bit);
-    void writeBit(std::uint8_t bit, bool value);
-    std::uint8_t readIndirect(std::uint8_t address) const;
-    void writeIndirect(std::uint8_t address, std::uint8_t value);
-    std::uint8_t readXdata(std::uint16_t address);
-    void writeXdata(std::uint16_t address, std::uint8_t value);
-    void push(std::uint8_t value);
-    std::uint8_t pop();
-    void addToA(std::uint8_t operand, bool carryIn);
-    void subtractFromA(std::uint8_t operand);
-    void compareAndJump(std::uint8_t first, std::uint8_t second, std::int8_t rel);
+    void writeSfrBit(std::uint8_t bit, bool value);
+    std::uint8_t readXdataSlow(std::uint16_t address);
+    void writeXdataSlow(std::uint16_t address, std::uint8_t value);
+
+    std::uint8_t readIndirect(std::uint8_t address) const
+    {
+        // Without the 8052's upper RAM an indirect read above 0x7F finds nothing.
+        return address <= m_iramTop ? m_iram[address] : 0xFF;
+    }
+    void writeIndirect(std::uint8_t address, std::uint8_t value)
+    {
+        if (address <= m_iramTop)
+            m_iram[address] = value;
+    }
+    void push(std::uint8_t value)
+    {
+        std::uint8_t &sp = sfrRef(sfr::SP);
+        ++sp;
+        writeIndirect(sp, value);
+    }
+    std::uint8_t pop()
+    {
+        std::uint8_t &sp = sfrRef(sfr::SP);
+        const std::uint8_t value = readIndirect(sp);
+        --sp;
+        return value;
+    }
 
     std::uint8_t &sfrRef(std::uint8_t address) { return m_sfr[address - 0x80]; }
     std::uint8_t sfrVal(std::uint8_t address) const { return m_sfr[address - 0x80]; }
-    std::uint8_t &accRef() { return m_sfr[sfr::ACC - 0x80]; }
-    std::uint8_t &pswRef() { return m_sfr[sfr::PSW - 0x80]; }
-    std::uint8_t &regRef(int n) { return m_iram[(m_sfr[sfr::PSW - 0x80] & 0x18) | n]; }
-    bool carry() const { return m_sfr[sfr::PSW - 0x80] & 0x80; }
-    void setCarry(bool c) { pswRef() = std::uint8_t((pswRef() & 0x7F) | (c ? 0x80 : 0)); }
 
     Variant m_variant;
     double m_crystalHz;
@@ -163,6 +175,11 @@ private:
     std::vector<std::uint8_t> m_xram;
 
     std::uint64_t m_cycles = 0;
+    // Timers and the serial port are brought up to date lazily: m_syncedAt is
+    // the cycle count they have reached, m_nextEvent the earliest count at
+    // which one of them can change anything a program or a hook could see.
+    std::uint64_t m_syncedAt = 0;
+    std::uint64_t m_nextEvent = 0;
     std::uint64_t m_instructions = 0;
     std::uint64_t m_undefined = 0;
 
