@@ -6,6 +6,8 @@
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/ClsRecentFileList.h"
 #include "hexfile/HexLoad.h"
+#include "shell/CExShell.h"
+#include "shell/FrmAbout.h"
 #include "shell/TextEditor.h"
 #include "terminal/frmTerminal.h"
 
@@ -136,9 +138,11 @@ void FrmMain::createMenus()
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    addItem(help, "mnuHelpHowTo", QStringLiteral("How to &Corvade"));
+    connect(addItem(help, "mnuHelpHowTo", QStringLiteral("How to &Corvade")), &QAction::triggered, this,
+            &FrmMain::mnuHelpHowTo_Click);
     help->addSeparator();
-    addItem(help, "mnuHelpAbout", QStringLiteral("&About Corvade..."));
+    connect(addItem(help, "mnuHelpAbout", QStringLiteral("&About Corvade...")), &QAction::triggered, this,
+            &FrmMain::mnuHelpAbout_Click);
 }
 
 void FrmMain::Form_Load(const QString &commandLinePath)
@@ -477,6 +481,25 @@ void FrmMain::showEvent(QShowEvent *event)
             layout()->activate();
         tile(orientation);
     }
+}
+
+// --- help -------------------------------------------------------------------
+
+void FrmMain::mnuHelpHowTo_Click()
+{
+    CExShell().RunURL(HowToPath());
+}
+
+// One About box at a time; a second command brings it to the front.
+void FrmMain::mnuHelpAbout_Click()
+{
+    if (!m_about) {
+        m_about = new FrmAbout(TheKernelVersion(), Prompts(), this);
+        m_about->setModal(false);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
 }
 
 void FrmMain::mnuFileExit_Click()

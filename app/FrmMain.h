@@ -14,6 +14,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class frmTerminal;
+class FrmAbout;
 
 // The main window: a multiple-document frame with the status log and the terminal.
 // It only routes: every menu command calls into the core or a dialog.
@@ -75,6 +76,8 @@ public slots:
     void mnuFileRecentfiles_Click(int Index);
     void mnuViewHexFile_Click();
     void mnuFileExit_Click();
+    void mnuHelpHowTo_Click();
+    void mnuHelpAbout_Click();
     void mnuViewStatus_Click();
     void mnuViewTerminal_Click();
 
@@ -97,6 +100,7 @@ private:
     QMdiArea *m_mdi;
     QPointer<FrmStatus> m_status;
     QPointer<::frmTerminal> m_terminal;
+    QPointer<FrmAbout> m_about;
     QString m_fileDialogName;
     bool m_loadDialogOpen = false;
     bool m_activationHook = false;

@@ -5,6 +5,7 @@
 #include "app/QtPrompter.h"
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/ClsRecentFileList.h"
+#include "link/KernelVersion.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
@@ -28,6 +29,12 @@ clsDownloadHexFile &HexFile()
     if (!g_hexFile)
         g_hexFile = std::make_unique<clsDownloadHexFile>();
     return *g_hexFile;
+}
+
+const KernelVersion &TheKernelVersion()
+{
+    static const KernelVersion none;
+    return none;
 }
 
 clsRecentFileList &RecentFiles()

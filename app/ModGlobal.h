@@ -22,6 +22,10 @@ clsDownloadHexFile &HexFile();
 class clsRecentFileList;
 clsRecentFileList &RecentFiles();
 
+// The three version parts last reported by the kernel (0.0.0 until a query succeeds).
+class KernelVersion;
+const KernelVersion &TheKernelVersion();
+
 // The main window; created and loaded on its first use.
 FrmMain &MainWindow();
 FrmMain *MainWindowIfExists();

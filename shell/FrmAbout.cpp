@@ -1,0 +1,123 @@
+#include "shell/FrmAbout.h"
+
+#include "app/Prompter.h"
+#include "link/KernelVersion.h"
+#include "shell/AboutText.h"
+#include "shell/CExShell.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QStyle>
+
+namespace {
+// Shows CR LF texts as lines.
+QString lines(QString text)
+{
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+QLabel *link(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(text.toHtmlEscaped()), parent);
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    return label;
+}
+} // namespace
+
+QString HowToPath()
+{
+    const QString relative = QStringLiteral("kernel/how to corvade.txt");
+    const QDir binDir(QCoreApplication::applicationDirPath());
+    const QString beside = binDir.filePath(relative);
+    if (QFileInfo::exists(beside))
+        return beside;
+    return QDir::cleanPath(binDir.filePath(QStringLiteral("../share/corvade/") + relative));
+}
+
+QStringList &FrmAbout::SysInfoPrograms()
+{
+    static QStringList programs = {QStringLiteral("hardinfo2"), QStringLiteral("hardinfo"),
+                                   QStringLiteral("kinfocenter"), QStringLiteral("gnome-system-monitor"),
+                                   QStringLiteral("lshw-gtk")};
+    return programs;
+}
+
+FrmAbout::FrmAbout(const KernelVersion &kernel, Prompter &prompter, QWidget *parent)
+    : QDialog(parent), m_prompter(prompter)
+{
+    setWindowTitle(AboutText::Caption());
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto *picIcon = new QLabel(this);
+    picIcon->setPixmap(windowIcon().isNull() ? style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48)
+                                             : windowIcon().pixmap(48));
+    m_lblTitle = new QLabel(lines(AboutText::Title()), this);
+    QFont big = m_lblTitle->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    big.setBold(true);
+    m_lblTitle->setFont(big);
+    m_lblVersion = new QLabel(AboutText::Version(QCoreApplication::applicationVersion()), this);
+    m_lblDescription = new QLabel(lines(AboutText::Description(kernel)), this);
+    auto *lblDisclaimer = new QLabel(AboutText::Disclaimer(), this);
+    lblDisclaimer->setWordWrap(true);
+    QLabel *lblEmail = link(QLatin1String(AboutText::ContactEmail), this);
+    QLabel *lblWebPage = link(QLatin1String(AboutText::WebPage), this);
+    connect(lblEmail, &QLabel::linkActivated, this, &FrmAbout::lblEmail_Click);
+    connect(lblWebPage, &QLabel::linkActivated, this, &FrmAbout::lblWebPage_Click);
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *cmdOk = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    QPushButton *cmdSysInfo = buttons->addButton(QStringLiteral("&System Info..."), QDialogButtonBox::ActionRole);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdSysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
+    cmdOk->setDefault(true);
+    connect(cmdOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cmdSysInfo, &QPushButton::clicked, this, &FrmAbout::StartSysInfo);
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(picIcon, 0, 0, 2, 1, Qt::AlignTop);
+    grid->addWidget(m_lblTitle, 0, 1);
+    grid->addWidget(m_lblVersion, 1, 1);
+    grid->addWidget(m_lblDescription, 2, 1);
+    grid->addWidget(lblDisclaimer, 3, 1);
+    grid->addWidget(lblEmail, 4, 1);
+    grid->addWidget(lblWebPage, 5, 1);
+    grid->addWidget(buttons, 6, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    setMinimumWidth(fontMetrics().averageCharWidth() * 60);
+}
+
+FrmAbout::~FrmAbout() = default;
+
+CExShell &FrmAbout::shell()
+{
+    if (!m_shell)
+        m_shell = std::make_unique<CExShell>();
+    return *m_shell;
+}
+
+void FrmAbout::lblEmail_Click()
+{
+    shell().Mailto(QLatin1String(AboutText::ContactEmail), QLatin1String(AboutText::MailSubject));
+}
+
+void FrmAbout::lblWebPage_Click()
+{
+    shell().RunURL(QLatin1String(AboutText::WebPage));
+}
+
+void FrmAbout::StartSysInfo()
+{
+    for (const QString &program : SysInfoPrograms()) {
+        const QString path = QStandardPaths::findExecutable(program);
+        if (!path.isEmpty() && shell().RunProgram(path, {}) == 1)
+            return;
+    }
+    m_prompter.message(QStringLiteral("System Information Is Unavailable At This Time"));
+}
