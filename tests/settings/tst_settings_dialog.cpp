@@ -1,0 +1,688 @@
+#include "link/LinkHandler.h"
+#include "settings/FrmColorPick.h"
+#include "settings/FrmSettings.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "support/ScriptedPrompter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QtTest>
+
+#include <stdexcept>
+
+namespace {
+class EmptyStore : public SettingsStore {
+public:
+    QString GetSetting(const QString &, const QString &, const QString &defaultText) override { return defaultText; }
+    void SaveSetting(const QString &, const QString &, const QString &) override {}
+};
+
+class QuietHandler : public LinkHandler {
+public:
+    void Receive(const QByteArray &) override {}
+    int PacketsToReceive() const override { return 1; }
+};
+
+// Records what the dialog does to the program around it, in order.
+class FakeHost : public SettingsDialogHost {
+public:
+    Settings settings;
+    ScriptedPrompter prompter;
+    QuietHandler handlerA, handlerB;
+    LinkHandler *handler = nullptr;
+    bool terminal = false;
+    bool ready = false;
+    bool failInitRTF = false;
+    QStringList calls;
+
+    FakeHost()
+    {
+        EmptyStore store;
+        settings.LoadPreferences(store);
+    }
+    Settings &AppSettings() override { return settings; }
+    Prompter &Prompts() override { return prompter; }
+    LinkHandler *CurrentHandler() override { return handler; }
+    bool CurrentHandlerIsTerminal() override { return terminal; }
+    void TerminalInitRTF() override
+    {
+        calls << QStringLiteral("initRTF");
+        if (failInitRTF)
+            throw std::runtime_error("terminal gone");
+    }
+    bool SerielReady() override { return ready; }
+    void ClosePort() override
+    {
+        calls << QStringLiteral("close");
+        ready = false;
+    }
+    bool InitSerialPort() override
+    {
+        // What the set-up sees: the port it opens and whether reception is still off.
+        calls << QStringLiteral("init %1 %2 %3")
+                     .arg(settings.SerielPort())
+                     .arg(settings.TerminalSpeed(),
+                          handler ? (handler->IgnoreReceive() ? QStringLiteral("deaf") : QStringLiteral("hearing"))
+                                  : QStringLiteral("none"));
+        ready = true;
+        return true;
+    }
+};
+
+void flushDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Check boxes stretch across their frame; their clickable part is the box and text.
+QPoint boxOf(QWidget *w)
+{
+    return QPoint(qMin(8, w->width() / 2), w->height() / 2);
+}
+
+void tick(QAbstractButton *box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, {}, boxOf(box));
+}
+
+// Clicks the picker at the middle of grid place (column, row).
+void clickGrid(frmColorPick *pick, int column, int row)
+{
+    const QPoint at((2 * column + 1) * pick->width() / 6, (2 * row + 1) * pick->height() / 6);
+    QWidget *cell = pick->childAt(at);
+    QVERIFY(cell);
+    QTest::mouseClick(cell, Qt::LeftButton, {}, cell->mapFrom(pick, at));
+}
+
+frmSettings *openShown(FakeHost &host)
+{
+    frmSettings *dlg = frmSettings::Open(host);
+    if (!QTest::qWaitForWindowActive(dlg))
+        qWarning("settings dialog did not become active");
+    return dlg;
+}
+} // namespace
+
+class TestSettingsDialog : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup()
+    {
+        if (frmSettings *dlg = frmSettings::Current())
+            dlg->done(QDialog::Rejected);
+        flushDeletes();
+    }
+
+    void firstOpeningShowsDefaults()
+    {
+        FakeHost host;
+        host.handler = &host.handlerA;
+        frmSettings *dlg = openShown(host);
+        QCOMPARE(frmSettings::Current(), dlg);
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("Corvade - Settings"));
+        QVERIFY(!dlg->isModal());
+        QCOMPARE(dlg->comSerielPort()->currentText(), QStringLiteral("COM 2"));
+        QCOMPARE(dlg->comTerminalSpeed()->currentText(), QStringLiteral("19200"));
+        QCOMPARE(dlg->txtASCIIBelow()->text(), QStringLiteral("13"));
+        QVERIFY(dlg->txtASCIIBelow()->isEnabled());
+        QVERIFY(!dlg->chkReloadHex()->isChecked());
+        QVERIFY(dlg->chkReloadOnFocus()->isChecked());
+        QVERIFY(dlg->chkPrintASCII()->isChecked());
+        QVERIFY(!dlg->chkEcho()->isChecked());
+        QVERIFY(!dlg->chkExternalTerminal()->isChecked());
+        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(0));
+        QCOMPARE(dlg->cmdASCIIColor()->BackColor(), ColorRef(0));
+        QCOMPARE(dlg->comPortDevice()->currentText(), Settings::DefaultPortDevice(2));
+        QVERIFY(host.prompter.messages.isEmpty());
+        // Reception is suspended while the dialog is open.
+        QVERIFY(host.handlerA.IgnoreReceive());
+        // The picker is loaded but hidden.
+        QVERIFY(dlg->colorPick());
+        QVERIFY(!dlg->colorPick()->isVisible());
+        QVERIFY(host.calls.isEmpty());
+    }
+
+    void captions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("Frame1") << "Frame1" << "General";
+        QTest::newRow("Frame2") << "Frame2" << "Terminal";
+        QTest::newRow("chkReloadHex") << "chkReloadHex" << "&Reload last opened hex file on startup";
+        QTest::newRow("chkReloadOnFocus") << "chkReloadOnFocus" << "Reload &hex file when receiving focus";
+        QTest::newRow("Label1") << "Label1" << "&Seriel port:";
+        QTest::newRow("chkExternalTerminal") << "chkExternalTerminal" << "&Use external termianl after run";
+        QTest::newRow("chkEcho") << "chkEcho" << "&Echo on";
+        QTest::newRow("chkPrintASCII") << "chkPrintASCII" << "&Print ASCII characters below";
+        QTest::newRow("Label5") << "Label5" << "As <ASCII number>";
+        QTest::newRow("Label3") << "Label3" << "Echo &Color";
+        QTest::newRow("Label4") << "Label4" << "Special &ASCII characters color";
+        QTest::newRow("Label2") << "Label2" << "&Terminal speed:";
+        QTest::newRow("cmdOk") << "cmdOk" << "&Ok";
+        QTest::newRow("cmdCancel") << "cmdCancel" << "&Cancel";
+        QTest::newRow("cmdEchoColor") << "cmdEchoColor" << "";
+        QTest::newRow("cmdASCIIColor") << "cmdASCIIColor" << "";
+    }
+    void captions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        FakeHost host;
+        frmSettings dlg(host);
+        QWidget *w = dlg.findChild<QWidget *>(name);
+        QVERIFY2(w, qPrintable(name));
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            QCOMPARE(b->text(), caption);
+        else if (auto *l = qobject_cast<QLabel *>(w)) {
+            QCOMPARE(l->text(), caption);
+            // Shown as written, not read as markup.
+            QCOMPARE(l->textFormat(), Qt::PlainText);
+        } else if (auto *g = qobject_cast<QGroupBox *>(w))
+            QCOMPARE(g->title(), caption);
+        else
+            QFAIL("unexpected control kind");
+    }
+
+    void listsHoldTheirItemsUnselected()
+    {
+        FakeHost host;
+        frmSettings dlg(host);
+        auto items = [](QComboBox *c) {
+            QStringList l;
+            for (int i = 0; i < c->count(); ++i)
+                l << c->itemText(i);
+            return l;
+        };
+        QCOMPARE(items(dlg.comSerielPort()), (QStringList{"COM 1", "COM 2", "COM 3", "COM 4"}));
+        QCOMPARE(items(dlg.comTerminalSpeed()),
+                 (QStringList{"110", "1200", "2400", "4800", "9600", "19200", "62500"}));
+        QCOMPARE(dlg.comSerielPort()->currentIndex(), -1);
+        QCOMPARE(dlg.comTerminalSpeed()->currentIndex(), -1);
+        QVERIFY(!dlg.comSerielPort()->isEditable());
+        QVERIFY(!dlg.comTerminalSpeed()->isEditable());
+        QVERIFY(dlg.txtASCIIBelow()->text().isEmpty());
+        QVERIFY(dlg.cmdOk()->isDefault());
+        QVERIFY(!dlg.cmdCancel()->isDefault());
+        // The design colour until the dialog opens.
+        QCOMPARE(dlg.cmdEchoColor()->BackColor(), ColorRef(12632256));
+    }
+
+    void accessKeysMoveTheFocus_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("R") << int(Qt::Key_R) << "chkReloadHex";
+        QTest::newRow("H") << int(Qt::Key_H) << "chkReloadOnFocus";
+        QTest::newRow("S") << int(Qt::Key_S) << "comSerielPort";
+        QTest::newRow("D") << int(Qt::Key_D) << "comPortDevice";
+        QTest::newRow("U") << int(Qt::Key_U) << "chkExternalTerminal";
+        QTest::newRow("E") << int(Qt::Key_E) << "chkEcho";
+        QTest::newRow("P") << int(Qt::Key_P) << "chkPrintASCII";
+        QTest::newRow("A") << int(Qt::Key_A) << "cmdASCIIColor";
+        QTest::newRow("T") << int(Qt::Key_T) << "comTerminalSpeed";
+    }
+    void accessKeysMoveTheFocus()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, focus);
+        FakeHost host;
+        frmSettings *dlg = openShown(host);
+        dlg->cmdOk()->setFocus();
+        QTest::keyClick(dlg->cmdOk(), Qt::Key(key), Qt::AltModifier);
+        QWidget *now = QApplication::focusWidget();
+        while (now && now->objectName().isEmpty())
+            now = now->parentWidget(); // the editable list's own line edit
+        QVERIFY(now);
+        QCOMPARE(now->objectName(), focus);
+    }
+
+    void fillsControlsFromSettings_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<int>("portIndex");
+        QTest::addColumn<int>("speedIndex");
+        QTest::addColumn<QStringList>("numbers"); // of the reported failures, in order
+        QTest::newRow("COM 1, 110") << 1 << "110" << 0 << 0 << QStringList();
+        QTest::newRow("COM 4, 62500") << 4 << "62500" << 3 << 6 << QStringList();
+        QTest::newRow("port 0 selects nothing silently") << 0 << "9600" << -1 << 4 << QStringList();
+        QTest::newRow("port 5") << 5 << "19200" << -1 << 5 << QStringList{"380"};
+        QTest::newRow("port -1") << -1 << "19200" << -1 << 5 << QStringList{"380"};
+        QTest::newRow("unknown speed") << 2 << "12345" << 1 << -1 << QStringList{"383"};
+        QTest::newRow("speed differs in blanks") << 2 << " 9600" << 1 << -1 << QStringList{"383"};
+        QTest::newRow("both, each reported") << 9 << "" << -1 << -1 << QStringList{"380", "383"};
+    }
+    void fillsControlsFromSettings()
+    {
+        QFETCH(int, port);
+        QFETCH(QString, speed);
+        QFETCH(int, portIndex);
+        QFETCH(int, speedIndex);
+        QFETCH(QStringList, numbers);
+        FakeHost host;
+        host.settings.setSerielPort(port);
+        host.settings.setTerminalSpeed(speed);
+        // Values after the failing steps, so a failure must not stop the filling.
+        host.settings.setReloadHex(true);
+        host.settings.setReloadHexOnfocus(false);
+        host.settings.setEcho(true);
+        host.settings.setUseExternalTerminal(true);
+        host.settings.setPrintASCII(false);
+        host.settings.setASCIIBelow(200);
+        host.settings.setEchoColor(65535);
+        host.settings.setASCIIColor(-1);
+        frmSettings dlg(host);
+        dlg.Form_Load();
+
+        QCOMPARE(dlg.comSerielPort()->currentIndex(), portIndex);
+        QCOMPARE(dlg.comTerminalSpeed()->currentIndex(), speedIndex);
+        QStringList got;
+        for (const QString &m : host.prompter.messages)
+            got << m.section(QLatin1Char(':'), 0, 0);
+        QCOMPARE(got, numbers);
+        for (const QString &m : host.prompter.messages)
+            QVERIFY2(QRegularExpression(QStringLiteral("^\\d+: \\S")).match(m).hasMatch(), qPrintable(m));
+
+        QVERIFY(dlg.chkReloadHex()->isChecked());
+        QVERIFY(!dlg.chkReloadOnFocus()->isChecked());
+        QVERIFY(dlg.chkEcho()->isChecked());
+        QVERIFY(dlg.chkExternalTerminal()->isChecked());
+        QVERIFY(!dlg.chkPrintASCII()->isChecked());
+        QCOMPARE(dlg.txtASCIIBelow()->text(), QStringLiteral("200"));
+        QVERIFY(!dlg.txtASCIIBelow()->isEnabled());
+        QCOMPARE(dlg.cmdEchoColor()->BackColor(), ColorRef(65535));
+        QCOMPARE(dlg.cmdASCIIColor()->BackColor(), ColorRef(0xFFFFFFFFu));
+        // No port chosen: nothing to name a device for.
+        QCOMPARE(dlg.comPortDevice()->isEnabled(), portIndex >= 0);
+    }
+
+    void printBoxEnablesThreshold()
+    {
+        FakeHost host;
+        frmSettings *dlg = openShown(host);
+        tick(dlg->chkPrintASCII());
+        QVERIFY(!dlg->chkPrintASCII()->isChecked());
+        QVERIFY(!dlg->txtASCIIBelow()->isEnabled());
+        QTest::keyClick(dlg->chkPrintASCII(), Qt::Key_Space);
+        QVERIFY(dlg->chkPrintASCII()->isChecked());
+        QVERIFY(dlg->txtASCIIBelow()->isEnabled());
+    }
+
+    void pickerCellsInTheirPlaces_data()
+    {
+        QTest::addColumn<bool>("forEcho");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<quint32>("color");
+        QTest::newRow("black") << true << 0 << 0 << 0u;
+        QTest::newRow("red") << false << 1 << 0 << 255u;
+        QTest::newRow("navy") << true << 2 << 0 << 8388608u;
+        QTest::newRow("dark green") << false << 0 << 1 << 16384u;
+        QTest::newRow("green") << true << 1 << 1 << 65280u;
+        QTest::newRow("purple") << false << 2 << 1 << 12583104u;
+        QTest::newRow("light grey") << true << 0 << 2 << 12632256u;
+        QTest::newRow("yellow") << false << 1 << 2 << 65535u;
+        QTest::newRow("cyan") << true << 2 << 2 << 16776960u;
+    }
+    void pickerCellsInTheirPlaces()
+    {
+        QFETCH(bool, forEcho);
+        QFETCH(int, column);
+        QFETCH(int, row);
+        QFETCH(quint32, color);
+        FakeHost host;
+        host.settings.setEchoColor(0x123456);
+        host.settings.setASCIIColor(0x654321);
+        frmSettings *dlg = openShown(host);
+        ColorButton *target = forEcho ? dlg->cmdEchoColor() : dlg->cmdASCIIColor();
+        ColorButton *other = forEcho ? dlg->cmdASCIIColor() : dlg->cmdEchoColor();
+        const ColorRef otherBefore = other->BackColor();
+
+        QTest::mouseClick(target, Qt::LeftButton);
+        frmColorPick *pick = dlg->colorPick();
+        QVERIFY(pick->isVisible());
+        QCOMPARE(dlg->EchoColor, forEcho);
+        // Just under its button.
+        QCOMPARE(pick->pos(), target->mapToGlobal(QPoint(0, target->height())));
+
+        clickGrid(pick, column, row);
+        QVERIFY(!pick->isVisible());
+        QCOMPARE(target->BackColor(), ColorRef(color));
+        QCOMPARE(other->BackColor(), otherBefore);
+        // Only "&Ok" changes the settings.
+        QCOMPARE(host.settings.EchoColor(), 0x123456);
+        QCOMPARE(host.settings.ASCIIColor(), 0x654321);
+    }
+
+    void pickerKeys()
+    {
+        FakeHost host;
+        frmSettings *dlg = openShown(host);
+        QTest::mouseClick(dlg->cmdEchoColor(), Qt::LeftButton);
+        frmColorPick *pick = dlg->colorPick();
+        QVERIFY(QTest::qWaitForWindowActive(pick));
+        // The first arrow lights the top left cell; Left wraps to the right column.
+        QTest::keyClick(pick, Qt::Key_Down);
+        QTest::keyClick(pick, Qt::Key_Left);
+        QTest::keyClick(pick, Qt::Key_Down);
+        QTest::keyClick(pick, Qt::Key_Return);
+        QVERIFY(!pick->isVisible());
+        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(12583104)); // purple
+
+        QTest::mouseClick(dlg->cmdEchoColor(), Qt::LeftButton);
+        QVERIFY(pick->isVisible());
+        QTest::keyClick(pick, Qt::Key_Escape);
+        QVERIFY(!pick->isVisible());
+        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(12583104));
+        // Esc reached only the picker.
+        QCOMPARE(frmSettings::Current(), dlg);
+        QVERIFY(dlg->isVisible());
+    }
+
+    void clickElsewhereClosesPickerWithoutChange()
+    {
+        FakeHost host;
+        frmSettings *dlg = openShown(host);
+        QTest::mouseClick(dlg->cmdASCIIColor(), Qt::LeftButton);
+        frmColorPick *pick = dlg->colorPick();
+        QVERIFY(pick->isVisible());
+        const QPoint onEcho = dlg->chkEcho()->mapTo(dlg, boxOf(dlg->chkEcho()));
+        QVERIFY(!pick->geometry().contains(dlg->mapToGlobal(onEcho)));
+        // Through the window system, as a real click comes, so the open pop-up sees it.
+        QTest::mouseClick(dlg->windowHandle(), Qt::LeftButton, {}, onEcho);
+        QVERIFY(!pick->isVisible());
+        QCOMPARE(dlg->cmdASCIIColor()->BackColor(), ColorRef(0));
+        // The click only closed the picker.
+        QVERIFY(!dlg->chkEcho()->isChecked());
+        QVERIFY(dlg->isVisible());
+    }
+
+    void yellowEchoColourAfterOk()
+    {
+        FakeHost host;
+        frmSettings *dlg = openShown(host);
+        QTest::mouseClick(dlg->cmdEchoColor(), Qt::LeftButton);
+        dlg->colorPick()->picColor_Click(4);
+        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(65535));
+        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
+        QCOMPARE(host.settings.EchoColor(), 65535);
+        QCOMPARE(host.settings.ASCIIColor(), 0);
+    }
+
+    void thresholdText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");   // when accepted
+        QTest::addColumn<int>("failure"); // 0 when accepted
+        QTest::newRow("plain") << "13" << 13 << 0;
+        QTest::newRow("blanks around") << "  42 \t" << 42 << 0;
+        QTest::newRow("zero") << "0" << 0 << 0;
+        QTest::newRow("top") << "255" << 255 << 0;
+        QTest::newRow("half down to even") << "12.5" << 12 << 0;
+        QTest::newRow("half up to even") << "13.5" << 14 << 0;
+        QTest::newRow("fraction rounds") << "99.7" << 100 << 0;
+        QTest::newRow("just under the top") << "255.4" << 255 << 0;
+        QTest::newRow("small minus rounds to 0") << "-0.4" << 0 << 0;
+        QTest::newRow("plus sign") << "+7" << 7 << 0;
+        QTest::newRow("leading point") << ".6" << 1 << 0;
+        QTest::newRow("empty") << "" << 0 << 13;
+        QTest::newRow("blanks only") << "   " << 0 << 13;
+        QTest::newRow("word") << "abc" << 0 << 13;
+        QTest::newRow("trailing junk") << "12abc" << 0 << 13;
+        QTest::newRow("blank inside") << "1 2" << 0 << 13;
+        QTest::newRow("comma") << "1,5" << 0 << 13;
+        QTest::newRow("hex") << "0x10" << 0 << 13;
+        QTest::newRow("300") << "300" << 0 << 6;
+        QTest::newRow("256") << "256" << 0 << 6;
+        QTest::newRow("half over the top") << "255.5" << 0 << 6;
+        QTest::newRow("minus one") << "-1" << 0 << 6;
+        QTest::newRow("huge") << "99999999999999999999999" << 0 << 6;
+    }
+    void thresholdText()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QFETCH(int, failure);
+        try {
+            const int v = frmSettings::ASCIIBelowValue(text);
+            QCOMPARE(failure, 0);
+            QCOMPARE(v, value);
+        } catch (const SettingsStepError &e) {
+            QCOMPARE(int(e.failure), failure);
+            QVERIFY(e.text().startsWith(QString::number(failure) + QStringLiteral(": ")));
+        }
+    }
+
+    void okStepsInOrder_data()
+    {
+        QTest::addColumn<bool>("ready");
+        QTest::addColumn<QString>("handler"); // none, plain, terminal
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("ready, terminal current")
+            << true << "terminal" << QStringList{"close", "initRTF", "init 3 9600 deaf"};
+        QTest::newRow("ready, other handler") << true << "plain" << QStringList{"close", "init 3 9600 deaf"};
+        QTest::newRow("not ready, terminal") << false << "terminal" << QStringList{"initRTF", "init 3 9600 deaf"};
+        QTest::newRow("no handler: skipped silently") << true << "none" << QStringList{"close", "init 3 9600 none"};
+    }
+    void okStepsInOrder()
+    {
+        QFETCH(bool, ready);
+        QFETCH(QString, handler);
+        QFETCH(QStringList, calls);
+        FakeHost host;
+        host.ready = ready;
+        host.handler = handler == QLatin1String("none") ? nullptr : &host.handlerA;
+        host.terminal = handler == QLatin1String("terminal");
+        QPointer<frmSettings> dlg = openShown(host);
+
+        dlg->comSerielPort()->setCurrentIndex(2);
+        dlg->comTerminalSpeed()->setCurrentIndex(4);
+        tick(dlg->chkEcho());
+        tick(dlg->chkExternalTerminal());
+        tick(dlg->chkReloadHex());
+        tick(dlg->chkReloadOnFocus());
+        tick(dlg->chkPrintASCII());
+        dlg->txtASCIIBelow()->setText(QStringLiteral(" 32 "));
+        dlg->cmdASCIIColor()->setBackColor(255);
+        // Enter presses "&Ok".
+        QTest::keyClick(dlg->comTerminalSpeed(), Qt::Key_Return);
+
+        QCOMPARE(host.calls, calls);
+        QVERIFY(host.prompter.messages.isEmpty());
+        QVERIFY(!host.handlerA.IgnoreReceive());
+        QCOMPARE(host.settings.SerielPort(), 3);
+        QCOMPARE(host.settings.TerminalSpeed(), QStringLiteral("9600"));
+        QVERIFY(host.settings.Echo());
+        QVERIFY(host.settings.UseExternalTerminal());
+        QVERIFY(host.settings.ReloadHex());
+        QVERIFY(!host.settings.ReloadHexOnfocus());
+        QVERIFY(!host.settings.PrintASCII());
+        QCOMPARE(host.settings.ASCIIBelow(), 32);
+        QCOMPARE(host.settings.ASCIIColor(), 255);
+        QCOMPARE(host.settings.EchoColor(), 0);
+
+        QCOMPARE(frmSettings::Current(), nullptr);
+        flushDeletes();
+        QVERIFY(dlg.isNull());
+    }
+
+    void okWithoutChangeReopensThePort()
+    {
+        FakeHost host;
+        host.ready = true;
+        host.handler = &host.handlerA;
+        frmSettings *dlg = openShown(host);
+        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
+        QCOMPARE(host.calls, (QStringList{"close", "init 2 19200 deaf"}));
+        QVERIFY(host.ready);
+    }
+
+    void okReportsAFailedStepAndGoesOn_data()
+    {
+        QTest::addColumn<QString>("threshold");
+        QTest::addColumn<bool>("failInitRTF");
+        QTest::addColumn<QString>("number");
+        QTest::newRow("threshold 300") << "300" << false << "6";
+        QTest::newRow("threshold empty") << "" << false << "13";
+        QTest::newRow("threshold not a number") << "x" << false << "13";
+        QTest::newRow("terminal clearing throws") << "40" << true << "51";
+    }
+    void okReportsAFailedStepAndGoesOn()
+    {
+        QFETCH(QString, threshold);
+        QFETCH(bool, failInitRTF);
+        QFETCH(QString, number);
+        FakeHost host;
+        host.handler = &host.handlerA;
+        host.terminal = true;
+        host.failInitRTF = failInitRTF;
+        frmSettings *dlg = openShown(host);
+        dlg->txtASCIIBelow()->setText(threshold);
+        tick(dlg->chkEcho());
+        dlg->cmdEchoColor()->setBackColor(65280);
+        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
+
+        QCOMPARE(host.prompter.messages.size(), 1);
+        QVERIFY2(host.prompter.messages[0].startsWith(number + QStringLiteral(": ")),
+                 qPrintable(host.prompter.messages[0]));
+        QCOMPARE(host.prompter.icons[0], Prompter::Icon::None);
+        QCOMPARE(host.settings.ASCIIBelow(), failInitRTF ? 40 : 13);
+        // Everything else was applied and the later steps ran.
+        QVERIFY(host.settings.Echo());
+        QCOMPARE(host.settings.EchoColor(), 65280);
+        QCOMPARE(host.calls, (QStringList{"initRTF", "init 2 19200 deaf"}));
+        QVERIFY(!host.handlerA.IgnoreReceive());
+        QCOMPARE(frmSettings::Current(), nullptr);
+        QVERIFY(!dlg->isVisible());
+    }
+
+    void okActsOnTheHandlerCurrentThen()
+    {
+        FakeHost host;
+        host.handler = &host.handlerA;
+        frmSettings *dlg = openShown(host);
+        QVERIFY(host.handlerA.IgnoreReceive());
+        // Another command installed its own handler meanwhile.
+        host.handler = &host.handlerB;
+        host.terminal = true;
+        host.handlerB.setIgnoreReceive(true);
+        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
+        QCOMPARE(host.calls, (QStringList{"initRTF", "init 2 19200 deaf"}));
+        QVERIFY(!host.handlerB.IgnoreReceive());
+    }
+
+    void closingWithoutOk_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Esc") << "esc";
+        QTest::newRow("close button") << "close";
+    }
+    void closingWithoutOk()
+    {
+        QFETCH(QString, way);
+        FakeHost host;
+        host.ready = true;
+        host.handler = &host.handlerA;
+        QPointer<frmSettings> dlg = openShown(host);
+        QPointer<frmColorPick> pick = dlg->colorPick();
+        dlg->comSerielPort()->setCurrentIndex(0);
+        dlg->comPortDevice()->setEditText(QStringLiteral("/dev/ttyUSB9"));
+        tick(dlg->chkEcho());
+        dlg->txtASCIIBelow()->setText(QStringLiteral("99"));
+        dlg->cmdEchoColor()->setBackColor(255);
+
+        if (way == QLatin1String("cancel"))
+            QTest::mouseClick(dlg->cmdCancel(), Qt::LeftButton);
+        else if (way == QLatin1String("esc"))
+            QTest::keyClick(dlg->txtASCIIBelow(), Qt::Key_Escape);
+        else
+            QVERIFY(dlg->close());
+
+        QCOMPARE(frmSettings::Current(), nullptr);
+        flushDeletes();
+        QVERIFY(dlg.isNull());
+        QVERIFY(pick.isNull());
+        QVERIFY(host.calls.isEmpty());
+        QVERIFY(host.prompter.messages.isEmpty());
+        QCOMPARE(host.settings.SerielPort(), 2);
+        QCOMPARE(host.settings.PortDevice(1), Settings::DefaultPortDevice(1));
+        QVERIFY(!host.settings.Echo());
+        QCOMPARE(host.settings.ASCIIBelow(), 13);
+        QCOMPARE(host.settings.EchoColor(), 0);
+        // The terminal hears again after the dialog is gone.
+        QVERIFY(!host.handlerA.IgnoreReceive());
+    }
+
+    void openingAgainOnlyRaises()
+    {
+        FakeHost host;
+        host.settings.setSerielPort(7);
+        host.handler = &host.handlerA;
+        frmSettings *dlg = openShown(host);
+        QCOMPARE(host.prompter.messages.size(), 1);
+        dlg->txtASCIIBelow()->setText(QStringLiteral("77"));
+        host.handlerA.setIgnoreReceive(false);
+
+        QCOMPARE(frmSettings::Open(host), dlg);
+        QCOMPARE(dlg->txtASCIIBelow()->text(), QStringLiteral("77"));
+        QCOMPARE(host.prompter.messages.size(), 1);
+        QVERIFY(!host.handlerA.IgnoreReceive());
+
+        // Once closed, the next opening is a fresh dialog.
+        dlg->cmdCancel_Click();
+        frmSettings *again = frmSettings::Open(host);
+        QCOMPARE(again->txtASCIIBelow()->text(), QStringLiteral("13"));
+        QCOMPARE(host.prompter.messages.size(), 2);
+    }
+
+    void portDeviceFollowsTheChosenPort()
+    {
+        FakeHost host;
+        const QStringList devices{"/dev/ttyA", "/dev/ttyB", "/dev/ttyC", "/dev/ttyD"};
+        for (int n = 1; n <= 4; ++n)
+            host.settings.setPortDevice(n, devices[n - 1]);
+        frmSettings *dlg = openShown(host);
+        QComboBox *device = dlg->comPortDevice();
+        QCOMPARE(device->currentText(), QStringLiteral("/dev/ttyB"));
+
+        QStringList offered;
+        for (int i = 0; i < device->count(); ++i)
+            offered << device->itemText(i);
+        QStringList system;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            system << info.systemLocation();
+        system.sort();
+        QCOMPARE(offered, system);
+
+        dlg->comSerielPort()->setCurrentIndex(3);
+        QCOMPARE(device->currentText(), QStringLiteral("/dev/ttyD"));
+        device->setEditText(QStringLiteral("/dev/pts/7"));
+        dlg->comSerielPort()->setCurrentIndex(2);
+        device->setEditText(QStringLiteral("  "));
+        dlg->comSerielPort()->setCurrentIndex(0);
+        QCOMPARE(device->currentText(), QStringLiteral("/dev/ttyA"));
+        dlg->comSerielPort()->setCurrentIndex(3);
+        QCOMPARE(device->currentText(), QStringLiteral("/dev/pts/7"));
+        // The "COM n" items stay as they are.
+        QCOMPARE(dlg->comSerielPort()->itemText(3), QStringLiteral("COM 4"));
+
+        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
+        QCOMPARE(host.settings.SerielPort(), 4);
+        QCOMPARE(host.settings.PortDevice(4), QStringLiteral("/dev/pts/7"));
+        // An emptied box keeps the device stored before.
+        QCOMPARE(host.settings.PortDevice(3), QStringLiteral("/dev/ttyC"));
+        QCOMPARE(host.settings.PortDevice(1), QStringLiteral("/dev/ttyA"));
+        QCOMPARE(host.settings.PortDevice(2), QStringLiteral("/dev/ttyB"));
+    }
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "tst_settings_dialog.moc"
