@@ -55,23 +55,34 @@ LinkResult SerialByteLink::open(const QString &device, qint32 baud)
     const QSerialPort::SerialPortError error = m_port.error();
     const QString text = m_port.errorString();
     m_port.clearError();
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
+    const bool accessible = ::access(QFile::encodeName(info.absoluteFilePath()).constData(), R_OK | W_OK) == 0;
+    switch (classifyOpenFailure(error, accessible)) {
+    case LinkError::NoSuchDevice:
         return LinkResult::failure(LinkError::NoSuchDevice, ENOENT, text);
-    case QSerialPort::PermissionError:
-    case QSerialPort::OpenError:
-        // The library reports both "held by someone else" (its lock file, exclusive mode,
-        // EBUSY) and "not allowed" this way; the access check tells the two apart.
-        if (::access(QFile::encodeName(info.absoluteFilePath()).constData(), R_OK | W_OK) != 0) {
-            return LinkResult::failure(
-                LinkError::NoPermission, EACCES,
-                QStringLiteral("Permission denied: you may not use %1. Add yourself to the serial-port group "
-                               "(dialout), log in again and try once more")
-                    .arg(device));
-        }
+    case LinkError::InUse:
         return LinkResult::failure(LinkError::InUse, EBUSY, text);
+    case LinkError::NoPermission:
+        return LinkResult::failure(
+            LinkError::NoPermission, EACCES,
+            QStringLiteral("Permission denied: you may not use %1. Add yourself to the serial-port group "
+                           "(dialout), log in again and try once more")
+                .arg(device));
     default:
         return LinkResult::failure(LinkError::Other, int(error), text);
+    }
+}
+
+LinkError SerialByteLink::classifyOpenFailure(QSerialPort::SerialPortError error, bool accessible)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return LinkError::NoSuchDevice;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        // Its lock file, exclusive mode and EBUSY all come out as PermissionError.
+        return accessible ? LinkError::InUse : LinkError::NoPermission;
+    default:
+        return LinkError::Other;
     }
 }
 

@@ -19,6 +19,11 @@ public:
     bool flush() override;
     QByteArray readAll() override;
 
+    // How a failed open is reported: the library says "permission" both for a device that
+    // someone else holds and for one this user may not use; `accessible` (read and write
+    // allowed for this user) tells the two apart.
+    static LinkError classifyOpenFailure(QSerialPort::SerialPortError error, bool accessible);
+
 private:
     void onError(QSerialPort::SerialPortError error);
     void checkLine();

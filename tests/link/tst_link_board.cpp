@@ -61,6 +61,9 @@ private slots:
     void initialiseWhileOpen();
     void pulledCable();
     void rawBytesBothWays();
+    void openFailuresByKind_data();
+    void openFailuresByKind();
+    void openOfNonDevices();
 
 private:
     QTemporaryDir m_dir;
@@ -241,6 +244,39 @@ void TestLinkBoard::rawBytesBothWays()
     QTRY_VERIFY_WITH_TIMEOUT(got.size() >= expected.size(), 10000);
     QCOMPARE(got, expected);
     QVERIFY(events >= 1);
+}
+
+void TestLinkBoard::openFailuresByKind_data()
+{
+    QTest::addColumn<QSerialPort::SerialPortError>("error");
+    QTest::addColumn<bool>("accessible");
+    QTest::addColumn<LinkError>("kind");
+    QTest::newRow("no such device") << QSerialPort::DeviceNotFoundError << true << LinkError::NoSuchDevice;
+    QTest::newRow("held by another program") << QSerialPort::PermissionError << true << LinkError::InUse;
+    QTest::newRow("no rights") << QSerialPort::PermissionError << false << LinkError::NoPermission;
+    QTest::newRow("opened twice") << QSerialPort::OpenError << true << LinkError::InUse;
+    QTest::newRow("anything else") << QSerialPort::UnsupportedOperationError << true << LinkError::Other;
+}
+
+void TestLinkBoard::openFailuresByKind()
+{
+    QFETCH(QSerialPort::SerialPortError, error);
+    QFETCH(bool, accessible);
+    QFETCH(LinkError, kind);
+    QCOMPARE(SerialByteLink::classifyOpenFailure(error, accessible), kind);
+}
+
+void TestLinkBoard::openOfNonDevices()
+{
+    // As the user meets them: a missing device, and something that is no serial line.
+    SerialByteLink link;
+    QCOMPARE(link.open(m_dir.filePath(QStringLiteral("absent")), 19200).error, LinkError::NoSuchDevice);
+    QFile plain(m_dir.filePath(QStringLiteral("plain-file")));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const LinkResult notSerial = link.open(plain.fileName(), 19200);
+    QVERIFY(!notSerial.ok());
+    QVERIFY(!link.isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestLinkBoard)
