@@ -772,10 +772,13 @@ int Cpu::step()
 {
     const std::uint64_t before = m_cycles;
     // Taking an interrupt is a step of its own: the hardware LCALL to the vector.
-    if (m_irqCheck && checkInterrupts())
+    if (m_irqCheck && !m_irqHold && checkInterrupts()) {
         m_cycles += 2;
-    else
+    } else {
+        // A hold (after RETI or an IE/IP write) lasts for one instruction.
+        m_irqHold = false;
         interpret<false>(m_cycles + 1, 0);
+    }
     syncPeripherals();
     return int(m_cycles - before);
 }
@@ -788,14 +791,16 @@ std::uint64_t Cpu::run(std::uint64_t cycles, int stopAt)
     if (m_cycles >= m_nextEvent)
         syncPeripherals();
     while (m_cycles < end) {
-        if (m_irqCheck && checkInterrupts()) {
+        if (m_irqCheck && !m_irqHold && checkInterrupts()) {
             m_cycles += 2;
         } else if (stops && m_pc == stopAt) {
+            // A hold stays for the instruction at stopAt, as in single steps.
             break;
         } else {
             // While a request is pending (or held back for one instruction)
             // look again after every instruction.
             const std::uint64_t limit = m_irqCheck ? m_cycles + 1 : std::min(end, m_nextEvent);
+            m_irqHold = false;
             if (stops)
                 interpret<true>(limit, std::uint16_t(stopAt));
             else
@@ -1186,10 +1191,6 @@ RxResult Cpu::receiveByte(std::uint8_t byte, double lineBaud)
 
 bool Cpu::checkInterrupts()
 {
-    if (m_irqHold) {
-        m_irqHold = false;
-        return false;
-    }
     const std::uint8_t ie = sfrVal(sfr::IE);
     if (!(ie & kEA)) {
         m_irqCheck = false;
