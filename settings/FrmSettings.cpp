@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <exception>
+#include <limits>
 
 namespace {
 QPointer<frmSettings> s_current;
