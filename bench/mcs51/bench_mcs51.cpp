@@ -1,6 +1,7 @@
 // Speed of the 8051 core beside s51 on three compute-bound programs.
 // Prints figures only; it asserts nothing about time.
 //   bench_mcs51 [--no-s51] [--no-callgrind]
+//   bench_mcs51 --inner <hex> <cycles> [--hooks]   (one run, for callgrind)
 #include "mcs51/Cpu.h"
 #include "mcs51/HexImage.h"
 
@@ -53,8 +54,18 @@ bool atHalt(const mcs51::Cpu &cpu)
     return cpu.code(cpu.pc()) == 0x80 && cpu.code(std::uint16_t(cpu.pc() + 1)) == 0xFE;
 }
 
+// Hooks that do nothing, as a board that watches ports and memory sets them:
+// every SFR and MOVX access then leaves the interpreter's fast paths.
+void setIdleHooks(mcs51::Cpu &cpu)
+{
+    cpu.sfrReadHook = [](std::uint8_t, std::uint8_t &) { return false; };
+    cpu.sfrWriteHook = [](std::uint8_t, std::uint8_t) {};
+    cpu.xdataReadHook = [](std::uint16_t, std::uint8_t &) { return false; };
+    cpu.xdataWriteHook = [](std::uint16_t, std::uint8_t) { return false; };
+}
+
 // Finds the final jump-to-self with a first run, then times a second run that stops there.
-Result runOurs(const QString &path, int *haltAddress)
+Result runOurs(const QString &path, int *haltAddress, bool hooks)
 {
     Result r;
     auto probe = load(path);
@@ -62,6 +73,8 @@ Result runOurs(const QString &path, int *haltAddress)
         probe->run(1000);
     *haltAddress = probe->pc();
     auto cpu = load(path);
+    if (hooks)
+        setIdleHooks(*cpu);
     const std::clock_t start = std::clock();
     cpu->run(~0ull >> 1, *haltAddress);
     r.cpuSeconds = double(std::clock() - start) / CLOCKS_PER_SEC;
@@ -107,11 +120,15 @@ bool runS51(const QString &path, int haltAddress, Result *r)
 }
 
 // Host instructions counted by callgrind for this program running `cycles` machine cycles.
-bool callgrindCount(const QString &self, const QString &path, quint64 cycles, quint64 *ir, quint64 *simulated)
+bool callgrindCount(const QString &self, const QString &path, quint64 cycles, bool hooks, quint64 *ir,
+                    quint64 *simulated)
 {
+    QStringList args{QStringLiteral("--tool=callgrind"), QStringLiteral("--callgrind-out-file=/dev/null"), self,
+                     QStringLiteral("--inner"), path, QString::number(cycles)};
+    if (hooks)
+        args << QStringLiteral("--hooks");
     QProcess vg;
-    vg.start(QStringLiteral("valgrind"), {QStringLiteral("--tool=callgrind"), QStringLiteral("--callgrind-out-file=/dev/null"),
-                                          self, QStringLiteral("--inner"), path, QString::number(cycles)});
+    vg.start(QStringLiteral("valgrind"), args);
     if (!vg.waitForFinished(-1))
         return false;
     const QString err = QString::fromLocal8Bit(vg.readAllStandardError());
@@ -130,10 +147,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 4 && args[1] == QLatin1String("--inner")) {
+    if ((args.size() == 4 || args.size() == 5) && args[1] == QLatin1String("--inner")) {
         auto cpu = load(args[2]);
         if (!cpu)
             return 1;
+        if (args.size() == 5 && args[4] == QLatin1String("--hooks"))
+            setIdleHooks(*cpu);
         cpu->run(args[3].toULongLong());
         std::printf("%llu\n", static_cast<unsigned long long>(cpu->instructions()));
         return 0;
@@ -143,23 +162,27 @@ int main(int argc, char **argv)
     const bool withCallgrind = !args.contains(QLatin1String("--no-callgrind"))
         && !QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty();
 
-    std::printf("8051 core speed, 8052 at 12 MHz; rates per CPU second; x real = machine cycles/s / 1e6\n\n");
-    std::printf("%-6s %-4s %12s %12s %8s %9s %9s %8s %8s %s\n", "prog", "sim", "instr", "cycles", "CPU s",
-                "Minstr/s", "Mcyc/s", "x real", "x s51", "result");
+    std::printf("8051 core speed, 8052 at 12 MHz; rates per CPU second; x real = machine cycles/s / 1e6;\n"
+                "core %% = share of one core that keeps pace with real time; hook = ours with idle hooks set\n\n");
+    std::printf("%-6s %-4s %12s %12s %8s %9s %9s %8s %7s %8s %s\n", "prog", "sim", "instr", "cycles", "CPU s",
+                "Minstr/s", "Mcyc/s", "x real", "core %", "x s51", "result");
     for (const char *name : {"sieve", "crc16", "bsort"}) {
         const QString path = QStringLiteral(BENCH_HEX_DIR "/%1.hex").arg(QLatin1String(name));
         int halt = 0;
-        const Result ours = runOurs(path, &halt);
+        const Result ours = runOurs(path, &halt, false);
+        const Result hooked = runOurs(path, &halt, true);
         Result ref;
         const bool haveRef = withS51 && runS51(path, halt, &ref);
         auto row = [&](const char *sim, const Result &r, double ratio) {
-            std::printf("%-6s %-4s %12llu %12llu %8.2f %9.2f %9.2f %8.1f %8s %04x/%02x\n", name, sim,
+            const double realTime = r.cycles / r.cpuSeconds / 1e6;
+            std::printf("%-6s %-4s %12llu %12llu %8.2f %9.2f %9.2f %8.1f %7.2f %8s %04x/%02x\n", name, sim,
                         static_cast<unsigned long long>(r.instructions), static_cast<unsigned long long>(r.cycles),
-                        r.cpuSeconds, r.instructions / r.cpuSeconds / 1e6, r.cycles / r.cpuSeconds / 1e6,
-                        r.cycles / r.cpuSeconds / 1e6,
-                        ratio > 0 ? qPrintable(QString::number(ratio, 'f', 1)) : "", r.value, r.check);
+                        r.cpuSeconds, r.instructions / r.cpuSeconds / 1e6, r.cycles / r.cpuSeconds / 1e6, realTime,
+                        100.0 / realTime, ratio > 0 ? qPrintable(QString::number(ratio, 'f', 1)) : "", r.value,
+                        r.check);
         };
         row("ours", ours, haveRef ? ref.cpuSeconds / ours.cpuSeconds : 0);
+        row("hook", hooked, haveRef ? ref.cpuSeconds / hooked.cpuSeconds : 0);
         if (haveRef) {
             row("s51", ref, 0);
             if (ref.instructions != ours.instructions || ref.cycles != ours.cycles || ref.value != ours.value)
@@ -170,12 +193,16 @@ int main(int argc, char **argv)
         std::printf("\nHost instructions per simulated instruction (callgrind, 2,000,000 machine cycles minus start-up):\n");
         for (const char *name : {"sieve", "crc16", "bsort"}) {
             const QString path = QStringLiteral(BENCH_HEX_DIR "/%1.hex").arg(QLatin1String(name));
-            quint64 irRun = 0, irIdle = 0, n = 0, n0 = 0;
-            if (callgrindCount(args[0], path, 2000000, &irRun, &n) && callgrindCount(args[0], path, 0, &irIdle, &n0) && n > 0)
-                std::printf("%-6s %10llu instructions  %6.1f host instructions each\n", name,
-                            static_cast<unsigned long long>(n), double(irRun - irIdle) / double(n));
-            else
-                std::printf("%-6s callgrind failed\n", name);
+            for (const bool hooks : {false, true}) {
+                quint64 irRun = 0, irIdle = 0, n = 0, n0 = 0;
+                if (callgrindCount(args[0], path, 2000000, hooks, &irRun, &n)
+                    && callgrindCount(args[0], path, 0, hooks, &irIdle, &n0) && n > 0)
+                    std::printf("%-6s %10llu instructions  %6.1f host instructions each%s\n", name,
+                                static_cast<unsigned long long>(n), double(irRun - irIdle) / double(n),
+                                hooks ? " (idle hooks set)" : "");
+                else
+                    std::printf("%-6s callgrind failed\n", name);
+            }
         }
     }
     return 0;
