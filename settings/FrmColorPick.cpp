@@ -256,9 +256,3 @@ void frmColorPick::showEvent(QShowEvent *event)
     highlight(-1);
     setFocus(Qt::PopupFocusReason);
 }
-
-void frmColorPick::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    emit closed();
-}

@@ -85,12 +85,9 @@ public:
 
 signals:
     void colorPicked(ColorRef color);
-    // The picker hid, after a pick or without one.
-    void closed();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
