@@ -128,6 +128,11 @@ std::uint8_t Cpu::peekDirect(std::uint8_t address) const
 {
     if (address < 0x80)
         return m_iram[address];
+    // A hook may look while the timers lag behind. Bringing them up to date
+    // cannot raise a flag or end a frame here (no event is due inside a run),
+    // so it changes nothing a caller could see.
+    if ((kSfrSideEffects[address - 0x80] & kReadSide) && m_cycles != m_syncedAt)
+        const_cast<Cpu *>(this)->syncPeripherals();
     if (address == sfr::PSW)
         return psw();
     if (address == sfr::SBUF)
@@ -151,8 +156,9 @@ void Cpu::pokeDirect(std::uint8_t address, std::uint8_t value)
 
 std::uint8_t Cpu::readSfr(std::uint8_t address)
 {
-    // The program and the hook see the counters as they are at this instruction.
-    syncPeripherals();
+    // The program sees the counters as they are at this instruction.
+    if (kSfrSideEffects[address - 0x80] & kReadSide)
+        syncPeripherals();
     std::uint8_t value;
     switch (address) {
     case sfr::PSW: value = psw(); break;
@@ -167,7 +173,8 @@ std::uint8_t Cpu::readSfr(std::uint8_t address)
 void Cpu::writeSfr(std::uint8_t address, std::uint8_t value)
 {
     // Cycles up to this instruction count under the old settings.
-    syncPeripherals();
+    if (kSfrSideEffects[address - 0x80] & kWriteSide)
+        syncPeripherals();
     switch (address) {
     case sfr::SBUF:
         startTransmit(value);
@@ -205,9 +212,10 @@ void Cpu::writeSfr(std::uint8_t address, std::uint8_t value)
 // Bit addresses 0x80-0xFF live in the SFRs whose address ends in 0 or 8.
 void Cpu::writeSfrBit(std::uint8_t bit, bool value)
 {
-    syncPeripherals();
     const std::uint8_t mask = std::uint8_t(1u << (bit & 7));
     const std::uint8_t address = bit & 0xF8;
+    if (kSfrSideEffects[address - 0x80] & kWriteSide)
+        syncPeripherals();
     // The read-modify-write takes the latch, not the pin or the receive buffer.
     const std::uint8_t latch = address == sfr::SBUF ? m_txByte : sfrVal(address);
     writeSfr(address, std::uint8_t(value ? latch | mask : latch & ~mask));
@@ -215,7 +223,6 @@ void Cpu::writeSfrBit(std::uint8_t bit, bool value)
 
 std::uint8_t Cpu::readXdataSlow(std::uint16_t address)
 {
-    syncPeripherals();
     std::uint8_t value;
     if (xdataReadHook(address, value))
         return value;
@@ -224,7 +231,6 @@ std::uint8_t Cpu::readXdataSlow(std::uint16_t address)
 
 void Cpu::writeXdataSlow(std::uint16_t address, std::uint8_t value)
 {
-    syncPeripherals();
     if (!xdataWriteHook(address, value))
         m_xram[address] = value;
 }
@@ -816,11 +822,14 @@ std::uint64_t Cpu::run(std::uint64_t cycles, int stopAt)
 // Brings the timers and the serial port up to the current cycle count. Runs
 // end at m_nextEvent at the latest, so the cycles handed on here contain at
 // most one event, at their end, exactly as when ticking after every instruction.
+// Before m_nextEvent nothing but the counters moves, and the next event stays
+// where it was found.
 void Cpu::syncPeripherals()
 {
     if (m_cycles == m_syncedAt)
         return;
     std::uint64_t n = m_cycles - m_syncedAt;
+    const bool eventDue = m_cycles >= m_nextEvent;
     m_syncedAt = m_cycles;
     while (n > 0) {
         const int chunk = int(std::min(n, kMaxBatch));
@@ -830,7 +839,8 @@ void Cpu::syncPeripherals()
         if (m_frameCycles > 0)
             tickFrameTimes(chunk);
     }
-    scheduleNextEvent();
+    if (eventDue)
+        scheduleNextEvent();
 }
 
 // ---- timers -------------------------------------------------------------
