@@ -201,6 +201,9 @@ int BoardLine::run(KernelSim &kernel)
             closeMaster();
             return 0;
         }
+        // The program runs before the write, so what it sent in this slice goes out now.
+        const int programWait = kernel.tick();
+        now = Clock::now();
         writeDue(now);
 
         // Sleep until the next thing is due, or until input comes.
@@ -213,7 +216,6 @@ int BoardLine::run(KernelSim &kernel)
             wait = std::min(wait, m_in.front().due - now);
         if (m_options.timeLimit.count() > 0)
             wait = std::min(wait, start + m_options.timeLimit - now);
-        const int programWait = kernel.tick();
         if (programWait >= 0)
             wait = std::min<Clock::duration>(wait, milliseconds(programWait));
         const int timeoutMs = int(std::max<long long>(0, duration_cast<milliseconds>(wait).count()));

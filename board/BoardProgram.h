@@ -1,10 +1,18 @@
 #pragma once
 #include <QByteArray>
 
+#include <memory>
+#include <optional>
+
 // The code memory of the board as the downloads left it: 64 KiB, erased to 0xFF.
 struct BoardMemory {
     BoardMemory() : code(0x10000, char(0xFF)) {}
     QByteArray code;
+    // Where the last download said its program starts (a start address record); the
+    // program then starts there instead of at the reset vector 0x0000.
+    std::optional<quint16> entry;
+    // True once a download stored any data: only then is there a program of the user's.
+    bool loaded = false;
 };
 
 // Where a running program's output goes (the line to the host).
@@ -35,4 +43,31 @@ public:
     static QByteArray greeting() { return QByteArrayLiteral("Hello from corvade-board\r\n"); }
     void start(const BoardMemory &, BoardOutput &out) override { out.send(greeting()); }
     void receive(const QByteArray &bytes, BoardOutput &out) override { out.send(bytes); }
+};
+
+// Runs `downloaded` when a download has stored a program, otherwise `stand-in`: a run
+// request before any download has nothing of the user's to start.
+class DownloadedOrStandIn : public BoardProgram {
+public:
+    DownloadedOrStandIn(std::unique_ptr<BoardProgram> downloaded, std::unique_ptr<BoardProgram> standIn)
+        : m_downloaded(std::move(downloaded)), m_standIn(std::move(standIn))
+    {
+    }
+    void start(const BoardMemory &memory, BoardOutput &out) override
+    {
+        m_running = memory.loaded ? m_downloaded.get() : m_standIn.get();
+        m_running->start(memory, out);
+    }
+    void receive(const QByteArray &bytes, BoardOutput &out) override
+    {
+        if (m_running)
+            m_running->receive(bytes, out);
+    }
+    int tick(BoardOutput &out) override { return m_running ? m_running->tick(out) : -1; }
+    const BoardProgram *running() const { return m_running; }
+
+private:
+    std::unique_ptr<BoardProgram> m_downloaded;
+    std::unique_ptr<BoardProgram> m_standIn;
+    BoardProgram *m_running = nullptr;
 };

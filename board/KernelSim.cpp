@@ -1,5 +1,7 @@
 #include "board/KernelSim.h"
 
+#include "mcs51/HexImage.h"
+
 namespace {
 constexpr char kVersion = 0x01;
 constexpr char kDownload = 0x02;
@@ -130,6 +132,7 @@ void KernelSim::command(char byte)
         m_recordText.clear();
         m_record = 1;
         m_resendDone = false;
+        m_memory.entry.reset(); // a start address belongs to the file that named it
         answer(code(kDownload));
         return;
     case kRun:
@@ -178,6 +181,11 @@ void KernelSim::recordComplete()
     if (type == 0x00) {
         for (int i = 0; i < count; ++i)
             m_memory.code[(address + i) & 0xFFFF] = char(hexByte(text, 9 + 2 * i));
+        m_memory.loaded = true;
+    } else if (type == 0x03 || type == 0x05) {
+        // The same entry rule the core's own HEX loader follows.
+        if (const auto image = mcs51::HexImage::parse(text.toStdString()); image && image->entry)
+            m_memory.entry = image->entry;
     }
     ++m_record;
     if (type == 0x01) {

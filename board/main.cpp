@@ -2,6 +2,7 @@
 // Corvade and for its tests without hardware.
 #include "board/BoardLine.h"
 #include "board/KernelSim.h"
+#include "board/Mcs51Program.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -38,8 +39,14 @@ int main(int argc, char *argv[])
         "Simulated 8051 board for Corvade. Opens a pseudo-terminal and prints its device path\n"
         "as the first line of output; point Corvade's port at that path (or at --link).\n"
         "The kernel answers the version request (0x01), the download (0x02, then one Intel HEX\n"
-        "record after each acknowledgement) and the run request (0x03), after which a small\n"
-        "program greets and echoes what it is sent. The fault options can be combined.\n"
+        "record after each acknowledgement) and the run request (0x03), after which an emulated\n"
+        "8052 runs the downloaded code from 0x0000 (or from the start address the HEX file\n"
+        "names), in real time at the --crystal frequency. Its serial port is the line: what it\n"
+        "sends reaches the host and what the host sends reaches its receiver. A pseudo-terminal\n"
+        "does not tell the board the host's bit rate, so --line-baud gives it; a program whose\n"
+        "bit rate differs from it by more than about 5 % sends and receives garbage, as on a\n"
+        "real line. Before any download, or with --program echo, a small stand-in program\n"
+        "greets and echoes what it is sent instead. The fault options can be combined.\n"
         "The board ends when the host has closed the device for longer than --hangup-grace,\n"
         "or when --time-limit passes."));
     parser.addHelpOption();
@@ -86,8 +93,24 @@ int main(int argc, char *argv[])
                                    QStringLiteral("End when the host has closed the device for <ms> "
                                                   "(default 1500); a quicker reopen is no hang-up."),
                                    QStringLiteral("ms"), QStringLiteral("1500"));
+    const QCommandLineOption program(QStringLiteral("program"),
+                                     QStringLiteral("What the run request starts: 8051 (default; the emulated "
+                                                    "8052 runs the downloaded code) or echo (the stand-in that "
+                                                    "greets and echoes)."),
+                                     QStringLiteral("name"), QStringLiteral("8051"));
+    const QCommandLineOption lineBaud(QStringLiteral("line-baud"),
+                                      QStringLiteral("Bit rate of the host's end of the line after the run "
+                                                     "request, Corvade's terminal speed (default 19200)."),
+                                      QStringLiteral("rate"), QStringLiteral("19200"));
+    const QCommandLineOption crystal(QStringLiteral("crystal"),
+                                     QStringLiteral("Crystal frequency of the emulated 8052 in Hz "
+                                                    "(default 11059200)."),
+                                     QStringLiteral("hz"), QStringLiteral("11059200"));
+    const QCommandLineOption fast(QStringLiteral("fast"),
+                                  QStringLiteral("Run the emulated 8052 as fast as possible instead of in "
+                                                 "real time (uses a whole core)."));
     parser.addOptions({link, version, silent, firstByte, refuseAt, resendAt, pullAt, split, splitGap, delay, baud,
-                       log, timeLimit, grace});
+                       log, timeLimit, grace, program, lineBaud, crystal, fast});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
@@ -112,6 +135,18 @@ int main(int argc, char *argv[])
         || !parseNumber(parser.value(grace), 0, 1 << 30, graceMs))
         return fail(QStringLiteral("an option has a value out of range (see --help)"));
 
+    const QString programName = parser.value(program);
+    if (programName != QLatin1String("8051") && programName != QLatin1String("echo"))
+        return fail(QStringLiteral("--program is 8051 or echo"));
+    Mcs51Options cpu;
+    int lineRate = 0, crystalHz = 0;
+    if (!parseNumber(parser.value(lineBaud), 1, 10'000'000, lineRate)
+        || !parseNumber(parser.value(crystal), 1000, 100'000'000, crystalHz))
+        return fail(QStringLiteral("an option has a value out of range (see --help)"));
+    cpu.lineBaud = lineRate;
+    cpu.crystalHz = crystalHz;
+    cpu.fast = parser.isSet(fast);
+
     line.linkPath = parser.value(link);
     line.logPath = parser.value(log);
     line.splitGap = std::chrono::milliseconds(parser.isSet(split) ? std::max(splitMs, 1) : 0);
@@ -126,8 +161,12 @@ int main(int argc, char *argv[])
     std::printf("%s\n", qPrintable(device));
     std::fflush(stdout);
 
+    std::unique_ptr<BoardProgram> runs = std::make_unique<EchoProgram>();
+    if (programName == QLatin1String("8051"))
+        runs = std::make_unique<DownloadedOrStandIn>(std::make_unique<Mcs51Program>(cpu), std::move(runs));
     KernelSim kernel{quint8(parts[0]), quint8(parts[1]), quint8(parts[2]), faults,
                      {[&board](const QByteArray &b) { board.reply(b); },
-                      [&board](const QByteArray &b) { board.output(b); }, [&board] { board.pull(); }}};
+                      [&board](const QByteArray &b) { board.output(b); }, [&board] { board.pull(); }},
+                     std::move(runs)};
     return board.run(kernel);
 }

@@ -58,7 +58,7 @@ void TestBoardLine::helpNamesEveryOption()
     const QString help = QString::fromLocal8Bit(board.readAllStandardOutput());
     for (const char *option : {"--link", "--kernel-version", "--silent", "--first-byte", "--refuse-at", "--resend-at",
                                "--pull-at", "--split", "--split-gap", "--delay", "--baud", "--log", "--time-limit",
-                               "--hangup-grace"})
+                               "--hangup-grace", "--program", "--line-baud", "--crystal", "--fast"})
         QVERIFY2(help.contains(QLatin1String(option)), option);
 }
 
@@ -71,6 +71,9 @@ void TestBoardLine::badOptionsAreRejected_data()
     QTest::newRow("record 0") << QStringList{"--refuse-at", "0"};
     QTest::newRow("baud not a number") << QStringList{"--baud", "fast"};
     QTest::newRow("stray argument") << QStringList{"extra"};
+    QTest::newRow("unknown program") << QStringList{"--program", "z80"};
+    QTest::newRow("line baud 0") << QStringList{"--line-baud", "0"};
+    QTest::newRow("crystal not a number") << QStringList{"--crystal", "12MHz"};
 }
 
 void TestBoardLine::badOptionsAreRejected()
@@ -100,7 +103,7 @@ void TestBoardLine::conversation()
     const QString log = m_dir.filePath(QStringLiteral("conversation.log"));
     BoardProcess board;
     QSerialPort port;
-    QVERIFY(openPort(port, board.start({"--kernel-version", "2.5.9"}, {}, log)));
+    QVERIFY(openPort(port, board.start({"--kernel-version", "2.5.9", "--program", "echo"}, {}, log)));
 
     port.write("\x01");
     QCOMPARE(readBytes(port, 4), QByteArray("\x01\x02\x05\x09", 4));
