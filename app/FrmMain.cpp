@@ -6,6 +6,7 @@
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/ClsRecentFileList.h"
 #include "hexfile/HexLoad.h"
+#include "link/SerialLink.h"
 #include "shell/CExShell.h"
 #include "shell/FrmAbout.h"
 #include "shell/TextEditor.h"
@@ -95,7 +96,8 @@ void FrmMain::createMenus()
     addItem(file, "mnuFilePrintSetup", QStringLiteral("Printer set&up..."));
     file->addSeparator();
     addItem(file, "mnuFileSettings", QStringLiteral("&Settings..."), QKeySequence(Qt::CTRL | Qt::Key_S));
-    addItem(file, "mnuFileInitSeriel", QStringLiteral("&Initialise serielport"), Qt::Key_F4);
+    connect(addItem(file, "mnuFileInitSeriel", QStringLiteral("&Initialise serielport"), Qt::Key_F4),
+            &QAction::triggered, this, &FrmMain::mnuFileInitSeriel_Click);
     file->addSeparator();
     for (int i = 0; i < 4; ++i) {
         m_recent[i] = file->addAction(QString());
@@ -125,7 +127,8 @@ void FrmMain::createMenus()
     addItem(m_mnuKernel, "mnuKernelRun", QStringLiteral("&Run"), Qt::Key_F6);
     addItem(m_mnuKernel, "mnuKernelDownloadRun", QStringLiteral("Download&+Run"), Qt::Key_F7);
     m_mnuKernel->addSeparator();
-    addItem(m_mnuKernel, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12);
+    connect(addItem(m_mnuKernel, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12),
+            &QAction::triggered, this, &FrmMain::mnuKernelKrnlVersion_Click);
 
     m_mnuWindow = menuBar()->addMenu(QStringLiteral("&Window"));
     m_mnuWindow->setObjectName(QStringLiteral("mnuWindow"));
@@ -386,8 +389,51 @@ void FrmMain::applicationStateChanged(Qt::ApplicationState state)
     if (!m_activationHook || !m_wasInactive)
         return;
     m_wasInactive = false;
-    if (AppSettingsExists() && AppSettings().ReloadHexOnfocus())
+    if (!AppSettingsExists() || !AppSettings().ReloadHexOnfocus())
+        return;
+    // The record list must not change under a running exchange: read it when that ends.
+    if (exchangeRunning())
+        m_reloadPending = true;
+    else
         ReadHexFile(QString());
+}
+
+bool FrmMain::exchangeRunning() const
+{
+    return LinkIfExists() && LinkIfExists()->dispatcher().isWaiting();
+}
+
+bool FrmMain::refuseWhileExchange()
+{
+    if (!exchangeRunning())
+        return false;
+    AppendStatus(QString(), true);
+    AppendStatus(QStringLiteral("WARNING: The HEX file is not read while a kernel request is running. "
+                                "Try again when it has ended"),
+                 true);
+    return true;
+}
+
+// Kernel commands run through here, so a reload put off during their wait happens after.
+void FrmMain::afterExchange()
+{
+    if (m_reloadPending && !exchangeRunning()) {
+        m_reloadPending = false;
+        ReadHexFile(QString());
+    }
+}
+
+// --- kernel and port commands -----------------------------------------------
+
+void FrmMain::mnuFileInitSeriel_Click()
+{
+    Link().port().mnuFileInitSeriel_Click();
+}
+
+void FrmMain::mnuKernelKrnlVersion_Click()
+{
+    Link().kernel().mnuKernelKrnlVersion_Click();
+    afterExchange();
 }
 
 // --- file commands ----------------------------------------------------------
@@ -395,7 +441,7 @@ void FrmMain::applicationStateChanged(Qt::ApplicationState state)
 void FrmMain::mnuFileLoad_Click()
 {
     // An activation while the dialog is up must not open a second one.
-    if (m_loadDialogOpen)
+    if (m_loadDialogOpen || refuseWhileExchange())
         return;
     m_loadDialogOpen = true;
     const QString chosen = Prompts().openFileName(QStringLiteral("Open Intel Hex file"),
@@ -410,12 +456,14 @@ void FrmMain::mnuFileLoad_Click()
 
 void FrmMain::mnuFileReload_Click()
 {
-    ReadHexFile(QString());
+    if (!refuseWhileExchange())
+        ReadHexFile(QString());
 }
 
 void FrmMain::mnuFileRecentfiles_Click(int Index)
 {
-    ReadHexFile(RecentFiles().GetPath(Index));
+    if (!refuseWhileExchange())
+        ReadHexFile(RecentFiles().GetPath(Index));
 }
 
 void FrmMain::mnuViewHexFile_Click()
@@ -519,8 +567,8 @@ void FrmMain::Form_Unload()
 {
     m_activationHook = false;
     if (AppSettingsExists()) {
-        if (AppSettings().GlobalState().SerielReady())
-            emit closePortRequested();
+        if (AppSettings().GlobalState().SerielReady() && LinkIfExists())
+            LinkIfExists()->link().close();
         ReleaseAppSettings();
     }
 }

@@ -64,9 +64,6 @@ public:
     QMenu *mnuKernel() const { return m_mnuKernel; }
     QAction *action(const QString &objectName) const;
 
-signals:
-    void closePortRequested();
-
 public slots:
     // The application as a whole became active or inactive (the activation hook).
     void applicationStateChanged(Qt::ApplicationState state);
@@ -76,6 +73,8 @@ public slots:
     void mnuFileRecentfiles_Click(int Index);
     void mnuViewHexFile_Click();
     void mnuFileExit_Click();
+    void mnuFileInitSeriel_Click();
+    void mnuKernelKrnlVersion_Click();
     void mnuHelpHowTo_Click();
     void mnuHelpAbout_Click();
     void mnuViewStatus_Click();
@@ -87,6 +86,9 @@ protected:
 
 private:
     void createMenus();
+    bool exchangeRunning() const;
+    bool refuseWhileExchange();
+    void afterExchange();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key = {});
     FrmStatus &showStatus();
     ::frmTerminal &showTerminal();
@@ -105,6 +107,7 @@ private:
     bool m_loadDialogOpen = false;
     bool m_activationHook = false;
     bool m_wasInactive = false;
+    bool m_reloadPending = false;
     QMenu *m_mnuKernel = nullptr;
     QMenu *m_mnuWindow = nullptr;
     QAction *m_windowListSeparator = nullptr;

@@ -6,11 +6,13 @@
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/ClsRecentFileList.h"
 #include "link/KernelVersion.h"
+#include "link/SerialLink.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
 #include <QPointer>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -22,7 +24,33 @@ Prompter *g_prompter = nullptr;
 bool g_loadReported = false;
 std::unique_ptr<clsDownloadHexFile> g_hexFile;
 std::unique_ptr<clsRecentFileList> g_recentFiles;
+std::unique_ptr<SerialLink> g_link;
 } // namespace
+
+SerialLink &Link()
+{
+    if (!g_link) {
+        Settings &settings = AppSettings(); // reading the port number is the first use
+        SerialPortSetup::Hooks hooks;
+        hooks.portNumber = [] { return AppSettings().SerielPort(); };
+        hooks.deviceForPort = [](int n) { return AppSettings().PortDevice(n); };
+        // Abort ends the program at once: no unload handler, nothing saved.
+        hooks.abortNow = [] { std::_Exit(3); };
+        g_link = std::make_unique<SerialLink>(MainWindow(), Prompts(), settings.GlobalState(), std::move(hooks));
+    }
+    return *g_link;
+}
+
+SerialLink *LinkIfExists()
+{
+    return g_link.get();
+}
+
+bool InitSerialPort()
+{
+    AppSettings();
+    return Link().port().InitSerialPort();
+}
 
 clsDownloadHexFile &HexFile()
 {
@@ -34,7 +62,7 @@ clsDownloadHexFile &HexFile()
 const KernelVersion &TheKernelVersion()
 {
     static const KernelVersion none;
-    return none;
+    return g_link ? g_link->kernel().version() : none;
 }
 
 clsRecentFileList &RecentFiles()
@@ -126,15 +154,18 @@ void Main()
 {
     QPointer<FrmSplash> splash = new FrmSplash;
     splash->show();
-    AppSettings(); // stands in for the port set-up until it lands
+    InitSerialPort();
     MainWindow().show();
     // Without a window manager nothing keeps the splash on top of the new main window.
     if (splash)
         splash->raise();
+    if (AppSettings().GlobalState().SerielReady())
+        MainWindow().mnuKernelKrnlVersion_Click();
 }
 
 void ResetGlobalsForTest()
 {
+    g_link.reset();
     if (g_main) {
         g_main->setAttribute(Qt::WA_DeleteOnClose, false);
         delete g_main;

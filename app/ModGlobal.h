@@ -26,6 +26,13 @@ clsRecentFileList &RecentFiles();
 class KernelVersion;
 const KernelVersion &TheKernelVersion();
 
+// The serial link: port, dispatcher, kernel commands. Created on first use.
+class SerialLink;
+SerialLink &Link();
+SerialLink *LinkIfExists();
+// Opens the port with the download settings; true when it opened.
+bool InitSerialPort();
+
 // The main window; created and loaded on its first use.
 FrmMain &MainWindow();
 FrmMain *MainWindowIfExists();
