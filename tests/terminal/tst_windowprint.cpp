@@ -271,21 +271,6 @@ private slots:
         }
     }
 
-    void secondDocumentName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("second");
-        QTest::newRow("extension") << QStringLiteral("/a/out.pdf") << QStringLiteral("/a/out-status.pdf");
-        QTest::newRow("two dots") << QStringLiteral("/a/out.v2.pdf") << QStringLiteral("/a/out.v2-status.pdf");
-        QTest::newRow("none") << QStringLiteral("/a.b/out") << QStringLiteral("/a.b/out-status");
-    }
-    void secondDocumentName()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, second);
-        QCOMPARE(SecondDocumentFileName(name), second);
-    }
-
     // A printer that fails is reported for each document; nothing ends the program.
     void printerFailure()
     {

@@ -201,18 +201,6 @@ private slots:
         FullDevice enough(6); // exactly the quoted form
         QVERIFY(WriteStatusText(QStringLiteral("ab"), enough).ok);
     }
-
-    // A file that cannot be replaced keeps its earlier content.
-    void unwritableTargetKeepsOldFile()
-    {
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("taken"));
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("taken"))); // a folder stands where the file would go
-        const WriteResult r = SaveStatus(QStringLiteral("x"), name);
-        QVERIFY(!r.ok);
-        QVERIFY(r.error.contains(name));
-        QVERIFY(QFileInfo(name).isDir());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestTerminalWindowSave)
