@@ -23,8 +23,9 @@ bool frmTerminal::KeyPress(quint8 charCode)
 {
     if (!m_send || !m_send(charCode))
         return false;
-    if (m_echo)
-        m_renderer.AddString(QByteArrayView(reinterpret_cast<const char *>(&charCode), 1), m_echoColor);
+    const EchoSetting echo = m_echoHook ? m_echoHook() : EchoSetting{m_echo, m_echoColor};
+    if (echo.on)
+        m_renderer.AddString(QByteArrayView(reinterpret_cast<const char *>(&charCode), 1), echo.color);
     return true;
 }
 

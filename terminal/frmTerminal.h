@@ -34,6 +34,14 @@ public:
         m_echo = on;
         m_echoColor = color;
     }
+    // Where echo on/off and its colour come from, asked on every character taken, so a
+    // change in the settings counts at once. Takes the place of setEcho while set.
+    struct EchoSetting {
+        bool on = false;
+        ColorRef color = 0;
+    };
+    using EchoHook = std::function<EchoSetting()>;
+    void setEchoHook(EchoHook hook) { m_echoHook = std::move(hook); }
 
     // One typed character (Enter is 13); true when it was sent.
     bool KeyPress(quint8 charCode);
@@ -46,6 +54,7 @@ private:
     TerminalRenderer m_renderer;
     TerminalView *m_view;
     SendHook m_send;
+    EchoHook m_echoHook;
     bool m_echo = false;
     ColorRef m_echoColor = 0;
 };
