@@ -1,6 +1,7 @@
 #include "hexfile/ClsDownloadHexFile.h"
 
 #include "app/StatusSink.h"
+#include "link/LinkDispatcher.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -106,6 +107,8 @@ int clsDownloadHexFile::ReadHexFile(StatusSink &status)
 {
     if (m_path.isEmpty())
         return NoPath;
+    if (m_downloading)
+        return Downloading;
     status.AppendStatus(QStringLiteral("Reading Hex file"), false);
     m_records.clear();
 
@@ -199,4 +202,101 @@ QString clsDownloadHexFile::ErrorText(int code)
     if (code == FileNotFound)
         return QStringLiteral("File not found");
     return qt_error_string(code);
+}
+
+bool clsDownloadHexFile::Send(LinkDispatcher &link, const std::function<void(int)> &progress)
+{
+    m_downloading = true;
+    const bool ok = transfer(link, progress);
+    m_sentCount = 0;
+    m_downloading = false;
+    return ok;
+}
+
+bool clsDownloadHexFile::transfer(LinkDispatcher &link, const std::function<void(int)> &progress)
+{
+    m_error = NoError;
+    setIgnoreReceive(false);
+    setPacketsReceived(0);
+    m_sentCount = 0;
+
+    RequestTimer &timer = link.requestTimer();
+    StatusSink &status = link.status();
+    const int count = RecordCount();
+    // Receive, the time-out and a lost line only touch the members; the loop acts on them.
+    const auto somethingHappened = [this, &link] {
+        return PacketsReceived() != m_sentCount || m_error != NoError || link.CurrentHandler().get() != this;
+    };
+
+    timer.setEnabled(true);
+    status.AppendStatus(QStringLiteral("Downloading hexfile"), false);
+    link.send(QByteArray(1, kStart), true);
+
+    while (PacketsReceived() <= count) {
+        if (link.CurrentHandler().get() != this) {
+            // Another exchange took the line over: nothing we wait for will reach us now.
+            m_error = Aborted;
+            setIgnoreReceive(true);
+            break;
+        }
+        QByteArray bytes;
+        if (m_sentCount == PacketsReceived() && m_error == NoError) {
+            link.waitUntil(somethingHappened);
+            continue;
+        }
+        timer.setEnabled(false);
+        if (m_error == NoError) {
+            status.AppendStatus(QStringLiteral("."), false);
+            ++m_sentCount;
+            bytes = m_records.at(m_sentCount - 1).toLatin1();
+            if (progress)
+                progress(m_sentCount);
+        } else {
+            status.AppendStatus(QStringLiteral("E"), false);
+            // A resend asked for before any record names none: the start byte is what the
+            // kernel has not understood, so it goes again.
+            bytes = m_sentCount == 0 ? QByteArray(1, kStart) : m_records.at(m_sentCount - 1).toLatin1();
+            m_error = NoError;
+        }
+        // The whole record in one write; a failed write ends the transfer through the
+        // dispatcher, which also stops the timer.
+        if (link.send(bytes, true))
+            timer.setEnabled(true);
+    }
+    timer.setEnabled(false);
+
+    if (m_error != NoError) {
+        status.AppendStatus(abortText(), true);
+        status.AppendStatus(transmissionErrorText(), true);
+        status.AppendStatus(notDownloadedText(), true);
+        return false;
+    }
+    status.AppendStatus(QStringLiteral("Ok"), true);
+    return true;
+}
+
+void clsDownloadHexFile::Receive(const QByteArray &CurrentByte)
+{
+    if (CurrentByte.isEmpty())
+        return;
+    switch (CurrentByte.at(0)) {
+    case kAccepted:
+        setPacketsReceived(PacketsReceived() + 1);
+        m_error = NoError;
+        return;
+    case kComplete:
+        setPacketsReceived(RecordCount() + 1);
+        m_error = NoError;
+        return;
+    case kResend04:
+        m_error = ResendAsked04;
+        return;
+    case kResend05:
+        m_error = ResendAsked05;
+        return;
+    default:
+        m_error = Aborted;
+        setPacketsReceived(RecordCount() + 1);
+        return;
+    }
 }

@@ -1,7 +1,12 @@
 #pragma once
+#include "link/LinkHandler.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class LinkDispatcher;
 class StatusSink;
 
 // Value 0..255 of a two-character hexadecimal pair. The text is replaced by its upper-case
@@ -14,7 +19,11 @@ int HexByteValue(QString &text);
 //
 // Records are not parsed: a line is accepted when it starts with ":" and its hexadecimal
 // pairs add up to zero modulo 256. The kernel interprets the record types.
-class clsDownloadHexFile {
+//
+// The download is stop-and-wait: the start byte 0x02, then one record line (no line end)
+// for every acknowledgement 0x02 of the kernel. 0x03 ends it with success, 0x04 and 0x05
+// ask for the last line again, anything else is a refusal.
+class clsDownloadHexFile : public LinkHandler {
 public:
     // Result codes of ReadHexFile and CheckRecord. A positive code is the errno of a failed
     // open or read, except that a missing file is reported as FileNotFound.
@@ -24,7 +33,23 @@ public:
         ChecksumError = -2,
         NoPath = -3,
         FileNotFound = 53,
+        // ReadHexFile only: a download is sending the records, which must not change under it.
+        Downloading = -5,
     };
+
+    // Values of Error.
+    enum DownloadError : int {
+        NoError = 0,
+        ResendAsked04 = -1,
+        ResendAsked05 = -2,
+        Aborted = -4,
+    };
+
+    static constexpr char kStart = 0x02;
+    static constexpr char kAccepted = 0x02;
+    static constexpr char kComplete = 0x03;
+    static constexpr char kResend04 = 0x04;
+    static constexpr char kResend05 = 0x05;
 
     // Longer lines are refused without being read further. A record of 255 data bytes is
     // 521 characters; the margin leaves room for trailing blanks and the like.
@@ -54,8 +79,41 @@ public:
     // Description of a positive result code, for the status line.
     static QString ErrorText(int code);
 
+    // Runs one whole transfer of the records on `link`, where this object must already be
+    // the current handler. Writes "Downloading hexfile", one "." per record sent and one
+    // "E" per resend, then "Ok" or the three abort lines. Sleeps in the dispatcher's wait
+    // between transmissions. True when the transfer ended without error.
+    // `progress` is told the number of records sent so far whenever it grows.
+    bool Send(LinkDispatcher &link, const std::function<void(int sent)> &progress = {});
+
+    // Only the first byte of a delivery counts.
+    void Receive(const QByteArray &CurrentByte) override;
+    int PacketsToReceive() const override { return RecordCount() + 1; }
+    // Time-out, failed write, lost line: the transfer is to be given up.
+    void OnRequestAborted() override { m_error = Aborted; }
+
+    int Error() const { return m_error; }
+    void setError(int error) { m_error = error; }
+    // 1-based position of the record last written; 0 outside a transfer.
+    int SentCount() const { return m_sentCount; }
+    bool isDownloading() const { return m_downloading; }
+
+    static QString abortText() { return QStringLiteral("Abort"); }
+    static QString transmissionErrorText()
+    {
+        return QStringLiteral("ERROR: Transmission error. Check the cable, reset the 8051 and try again");
+    }
+    static QString notDownloadedText() { return QStringLiteral("ERROR: The file was not downloaded"); }
+
 private:
+    bool transfer(LinkDispatcher &link, const std::function<void(int)> &progress);
+
     QString m_path;
     QStringList m_records;
     StatusSink *m_status;
+
+    // Counters are plain ints: files of far more than 32,767 records go through whole.
+    int m_error = NoError;
+    int m_sentCount = 0;
+    bool m_downloading = false;
 };

@@ -25,6 +25,13 @@ void ReadHexFile(clsDownloadHexFile &hexFile, const QString &path, StatusSink &s
                  Prompter &prompter, ClsGlobalState &state,
                  const std::function<void()> &runLoadCommand)
 {
+    // The records are on their way to the kernel; neither the list nor the path may change
+    // under the transfer. The reload on activation, F2 and F3 are refused alike.
+    if (hexFile.isDownloading()) {
+        status.AppendStatus(QString(), true);
+        status.AppendStatus(downloadingText(), true);
+        return;
+    }
     if (!path.isEmpty())
         hexFile.setPath(path);
 
@@ -62,6 +69,11 @@ void ReadHexFile(clsDownloadHexFile &hexFile, const QString &path, StatusSink &s
         state.FileNotReadyMode();
         return;
     }
+}
+
+QString downloadingText()
+{
+    return QStringLiteral("WARNING: A download is running. The hex file was not read; try again when it has ended");
 }
 
 } // namespace HexLoad

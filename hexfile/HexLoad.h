@@ -19,4 +19,7 @@ void ReadHexFile(clsDownloadHexFile &hexFile, const QString &path, StatusSink &s
                  Prompter &prompter, ClsGlobalState &state,
                  const std::function<void()> &runLoadCommand);
 
+// The line written instead of reading while a download of the file is running.
+QString downloadingText();
+
 } // namespace HexLoad
