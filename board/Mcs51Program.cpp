@@ -11,13 +11,18 @@ namespace {
 // A receiver still shifting in the previous frame is looked at again this much later
 // (one sixteenth of a bit at 19200 baud at 11.0592 MHz is about 3 cycles).
 constexpr std::uint64_t kBusyRetryCycles = 8;
+// Host bytes reach the pin 11 bit times apart: the frame and one idle bit. The core raises
+// TI only after the whole stop bit, half a bit to a bit later than the silicon does, so a
+// program echoing at the line's own rate would otherwise fall a few cycles behind with every
+// byte and lose one to overrun every twenty or so.
+constexpr double kHostBitsPerByte = 11.0;
 } // namespace
 
 Mcs51Program::Mcs51Program(Mcs51Options options, Now now)
     : m_options(options), m_now(std::move(now)), m_cpu(mcs51::Variant::I8052, options.crystalHz)
 {
     m_frameCycles = std::max<std::uint64_t>(
-        1, std::uint64_t(std::llround(10.0 / m_options.lineBaud * m_cpu.machineCyclesPerSecond())));
+        1, std::uint64_t(std::llround(kHostBitsPerByte / m_options.lineBaud * m_cpu.machineCyclesPerSecond())));
     m_cpu.onTransmit = [this](std::uint8_t byte, double baud) {
         ++m_counts.sent;
         const std::optional<quint8> seen = sampleFrame(byte, baud, m_options.lineBaud);

@@ -64,7 +64,7 @@ private:
     // Real-time origin: at wall time m_originTime the core stood at m_originCycles.
     Clock::time_point m_originTime{};
     std::uint64_t m_originCycles = 0;
-    std::uint64_t m_frameCycles = 0;  // one frame on the line, in machine cycles
+    std::uint64_t m_frameCycles = 0;  // from one host byte to the next, in machine cycles
     std::deque<quint8> m_rx;          // host bytes not yet on the receiver's pin
     std::uint64_t m_rxDue = 0;        // cycle at which the next one arrives
     QByteArray m_tx;                  // what the program sent during this slice

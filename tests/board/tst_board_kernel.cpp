@@ -14,10 +14,12 @@ struct Sim {
     QByteArray output;
     int pulls = 0;
     KernelSim kernel;
-    explicit Sim(KernelFaults faults = {}, quint8 major = 1)
+    explicit Sim(KernelFaults faults = {}, quint8 major = 1,
+                 std::unique_ptr<BoardProgram> program = std::make_unique<EchoProgram>())
         : kernel(major, 0, 0, faults,
                  {[this](const QByteArray &b) { replies += b; }, [this](const QByteArray &b) { output += b; },
-                  [this] { ++pulls; }})
+                  [this] { ++pulls; }},
+                 std::move(program))
     {
     }
     QByteArray take()
@@ -26,6 +28,14 @@ struct Sim {
         out.swap(replies);
         return out;
     }
+};
+
+// Says who it is when started.
+struct NamedProgram : BoardProgram {
+    QByteArray name;
+    explicit NamedProgram(QByteArray n) : name(std::move(n)) {}
+    void start(const BoardMemory &, BoardOutput &out) override { out.send(name); }
+    void receive(const QByteArray &, BoardOutput &) override {}
 };
 
 QByteArray bytes(std::initializer_list<int> values)
@@ -48,6 +58,10 @@ private slots:
     void downloadFillsMemory();
     void requestAfterAbandonedDownload();
     void runHandsTheLineToTheProgram();
+    void startAddressRecords_data();
+    void startAddressRecords();
+    void runStartsTheDownloadOrTheStandIn_data();
+    void runStartsTheDownloadOrTheStandIn();
     void pullClosesAtRecord();
 };
 
@@ -175,6 +189,57 @@ void TestBoardKernel::runHandsTheLineToTheProgram()
     sim.kernel.receive(bytes({1, 2, 3})); // requests mean nothing to the program
     QCOMPARE(sim.output, bytes({1, 2, 3}));
     QVERIFY(sim.take().isEmpty());
+}
+
+void TestBoardKernel::startAddressRecords_data()
+{
+    QTest::addColumn<QByteArrayList>("downloads"); // each one's records, end record added
+    QTest::addColumn<int>("entry");                // -1: none
+    QTest::addColumn<bool>("loaded");
+
+    const QByteArray linear = ":0400000500000123D3"; // EIP 0x00000123
+    const QByteArray segment = ":0400000300100004E5"; // CS:IP 0010:0004 is 0x0104
+    QTest::newRow("none named") << QByteArrayList{kRec1} << -1 << true;
+    QTest::newRow("linear start address") << QByteArrayList{kRec1 + linear} << 0x123 << true;
+    QTest::newRow("segment start address") << QByteArrayList{segment + kRec1} << 0x104 << true;
+    QTest::newRow("a later file without one") << QByteArrayList{kRec1 + linear, kRec2} << -1 << true;
+    QTest::newRow("no data at all") << QByteArrayList{QByteArray()} << -1 << false;
+}
+
+void TestBoardKernel::startAddressRecords()
+{
+    QFETCH(QByteArrayList, downloads);
+    QFETCH(int, entry);
+    QFETCH(bool, loaded);
+    Sim sim;
+    for (const QByteArray &records : downloads) {
+        sim.kernel.receive(bytes({2}) + records + kEof);
+        QCOMPARE(sim.take().right(1), bytes({3}));
+    }
+    const BoardMemory &memory = sim.kernel.memory();
+    QCOMPARE(memory.entry ? int(*memory.entry) : -1, entry);
+    QCOMPARE(memory.loaded, loaded);
+    QCOMPARE(memory.code.left(3), loaded ? bytes({2, 0, 0x0B}) : bytes({0xFF, 0xFF, 0xFF}));
+}
+
+void TestBoardKernel::runStartsTheDownloadOrTheStandIn_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("started");
+    QTest::newRow("run right away") << QByteArray() << QByteArray("stand-in");
+    QTest::newRow("after a download") << bytes({2}) + kRec1 + kEof << QByteArray("downloaded");
+    QTest::newRow("after a download of no data") << bytes({2}) + kEof << QByteArray("stand-in");
+}
+
+void TestBoardKernel::runStartsTheDownloadOrTheStandIn()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, started);
+    Sim sim({}, 1,
+            std::make_unique<DownloadedOrStandIn>(std::make_unique<NamedProgram>("downloaded"),
+                                                  std::make_unique<NamedProgram>("stand-in")));
+    sim.kernel.receive(before + bytes({3}));
+    QCOMPARE(sim.output, started);
 }
 
 void TestBoardKernel::pullClosesAtRecord()
