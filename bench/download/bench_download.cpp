@@ -1,0 +1,142 @@
+// Downloads a 64 KiB image to corvade-board on a line paced like a real one and prints how
+// close the stop-and-wait transfer comes to what the line allows, and what it costs the
+// host in CPU time. Prints figures only; it asserts nothing.
+//
+//   bench_download [--records N] [--baud RATE] [--board PATH]
+#include "app/StatusSink.h"
+#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexDownload.h"
+#include "hexfile/DownloadTestFiles.h"
+#include "link/LinkDispatcher.h"
+#include "link/LinkTiming.h"
+#include "link/QtRequestTimer.h"
+#include "link/SerialByteLink.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+class CountingSink : public StatusSink {
+public:
+    void AppendStatus(const QString &text, bool endLine) override
+    {
+        if (endLine)
+            last = current + text, current.clear();
+        else if (text != QLatin1String("."))
+            current += text;
+    }
+    QString current;
+    QString last;
+};
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+int fail(const char *what)
+{
+    std::fprintf(stderr, "bench_download: %s\n", what);
+    return 1;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption recordsOption("records", "Data records of 16 bytes (default 4096).", "n", "4096");
+    const QCommandLineOption baudOption("baud", "Line speed the board paces (default 19200).", "rate", "19200");
+#ifdef CORVADE_BOARD_PATH
+    const QString defaultBoard = QStringLiteral(CORVADE_BOARD_PATH);
+#else
+    const QString defaultBoard = QStringLiteral("corvade-board");
+#endif
+    const QCommandLineOption boardOption("board", "The corvade-board program.", "path", defaultBoard);
+    parser.addHelpOption();
+    parser.addOptions({recordsOption, baudOption, boardOption});
+    parser.process(app);
+    const int records = parser.value(recordsOption).toInt();
+    const int baud = parser.value(baudOption).toInt();
+    if (records < 1 || baud < 1)
+        return fail("--records and --baud want positive numbers");
+
+    QTemporaryDir dir;
+    const QString hexPath = dir.filePath("image.hex");
+    if (!dir.isValid() || !writeHexFile(hexPath, dataRecords(records, true)))
+        return fail("cannot write the image");
+    clsDownloadHexFile hex;
+    hex.setPath(hexPath);
+    if (hex.ReadHexFile() != 0)
+        return fail("cannot read the image back");
+
+    QProcess board;
+    board.start(parser.value(boardOption),
+                {"--baud", QString::number(baud), "--time-limit", QString::number(records / 10 + 120)});
+    if (!board.waitForStarted(10000) || !board.waitForReadyRead(10000))
+        return fail("corvade-board did not start");
+    const QString device = QString::fromLocal8Bit(board.readLine()).trimmed();
+
+    SerialByteLink link;
+    // Connected before the dispatcher, so it notes the arrival before the answer is handled;
+    // the record goes out right after the progress signal.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 arrivedAt = 0, turnaroundSum = 0, turnaroundMax = 0, turnarounds = 0;
+    QObject::connect(&link, &ByteLink::bytesArrived, [&] { arrivedAt = clock.nsecsElapsed(); });
+    QtRequestTimer requestTimer(kRequestTimeout);
+    QtRequestTimer joinTimer(kJoinGap);
+    CountingSink status;
+    LinkDispatcher dispatcher(link, requestTimer, joinTimer, status);
+    HexDownload download(dispatcher, hex);
+    QObject::connect(&download, &HexDownload::progressChanged, [&] {
+        const qint64 turnaround = clock.nsecsElapsed() - arrivedAt;
+        turnaroundSum += turnaround;
+        turnaroundMax = std::max(turnaroundMax, turnaround);
+        ++turnarounds;
+    });
+    if (!link.open(device, baud).ok())
+        return fail("cannot open the board's device");
+
+    QElapsedTimer wall;
+    const double cpuBefore = cpuSeconds();
+    wall.start();
+    const bool ok = download.Download();
+    const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+
+    // Stop-and-wait: the two directions take turns, so their times add up.
+    qint64 toKernel = 1;
+    for (const QString &line : hex.Records())
+        toKernel += line.size();
+    const qint64 toHost = hex.RecordCount() + 1;
+    const double lineLimit = double(toKernel + toHost) * 10.0 / baud;
+
+    std::printf("download of %d records (%lld data bytes) at %d baud: %s\n", hex.RecordCount(),
+                (long long)records * 16, baud, ok ? "Ok" : qPrintable(status.last));
+    std::printf("  bytes on the wire   %lld to the kernel + %lld back = %lld\n", (long long)toKernel,
+                (long long)toHost, (long long)(toKernel + toHost));
+    std::printf("  wall time           %.3f s\n", wallSeconds);
+    std::printf("  line-rate limit     %.3f s\n", lineLimit);
+    std::printf("  wall / limit        %.4f (%+.2f %%)\n", wallSeconds / lineLimit,
+                (wallSeconds / lineLimit - 1.0) * 100.0);
+    std::printf("  host turnaround     mean %.1f us, max %.1f us (answer arrived -> next record handed over)\n",
+                turnarounds ? double(turnaroundSum) / turnarounds / 1e3 : 0.0, double(turnaroundMax) / 1e3);
+    std::printf("  host CPU time       %.3f s (%.2f %% of wall)\n", cpu, cpu / wallSeconds * 100.0);
+    std::printf("  goal                within 5 %% of the limit, under 5 %% CPU\n");
+
+    link.close();
+    board.terminate();
+    board.waitForFinished(5000);
+    return ok ? 0 : 1;
+}
