@@ -10,6 +10,8 @@
 #include "shell/CExShell.h"
 #include "shell/FrmAbout.h"
 #include "shell/TextEditor.h"
+#include "terminal/PrintJob.h"
+#include "terminal/WindowCommands.h"
 #include "terminal/frmTerminal.h"
 
 #include <QAction>
@@ -19,6 +21,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPrinter>
 
 namespace {
 const QString kTitle = QStringLiteral("Corvade");
@@ -90,10 +93,14 @@ void FrmMain::createMenus()
     connect(addItem(file, "mnuFileReload", QStringLiteral("&Reload"), Qt::Key_F3), &QAction::triggered, this,
             &FrmMain::mnuFileReload_Click);
     file->addSeparator();
-    addItem(file, "mnuFileSaveTerminal", QStringLiteral("Save &Terminal window..."));
-    addItem(file, "mnuFileSaveStatus", QStringLiteral("Save St&atus window..."));
-    addItem(file, "mnuFilePrint", QStringLiteral("&Print..."), QKeySequence(Qt::CTRL | Qt::Key_P));
-    addItem(file, "mnuFilePrintSetup", QStringLiteral("Printer set&up..."));
+    connect(addItem(file, "mnuFileSaveTerminal", QStringLiteral("Save &Terminal window...")), &QAction::triggered,
+            this, &FrmMain::mnuFileSaveTerminal_Click);
+    connect(addItem(file, "mnuFileSaveStatus", QStringLiteral("Save St&atus window...")), &QAction::triggered, this,
+            &FrmMain::mnuFileSaveStatus_Click);
+    connect(addItem(file, "mnuFilePrint", QStringLiteral("&Print..."), QKeySequence(Qt::CTRL | Qt::Key_P)),
+            &QAction::triggered, this, &FrmMain::mnuFilePrint_Click);
+    connect(addItem(file, "mnuFilePrintSetup", QStringLiteral("Printer set&up...")), &QAction::triggered, this,
+            &FrmMain::mnuFilePrintSetup_Click);
     file->addSeparator();
     addItem(file, "mnuFileSettings", QStringLiteral("&Settings..."), QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(addItem(file, "mnuFileInitSeriel", QStringLiteral("&Initialise serielport"), Qt::Key_F4),
@@ -529,6 +536,48 @@ void FrmMain::showEvent(QShowEvent *event)
             layout()->activate();
         tile(orientation);
     }
+}
+
+// --- saving and printing ----------------------------------------------------
+
+WindowCommands FrmMain::windowCommands()
+{
+    return WindowCommands(Prompts(), *this, printer());
+}
+
+QPrinter &FrmMain::printer()
+{
+    // Created on first use: it stays for the run, so a printer setup holds.
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>();
+    return *m_printer;
+}
+
+// A window the user closed is saved or printed as a fresh one would be: empty.
+void FrmMain::mnuFileSaveStatus_Click()
+{
+    const QString text = showStatus().text();
+    windowCommands().mnuFileSaveStatus(text, m_fileDialogName);
+}
+
+void FrmMain::mnuFileSaveTerminal_Click()
+{
+    ::frmTerminal &terminal = showTerminal();
+    windowCommands().mnuFileSaveTerminal(&terminal.store(), statusText(), m_fileDialogName);
+}
+
+void FrmMain::mnuFilePrint_Click()
+{
+    PrintSources sources;
+    sources.hexPath = HexFile().Path();
+    sources.statusText = [this] { return showStatus().text(); };
+    sources.terminal = [this]() -> const TerminalStore * { return &showTerminal().store(); };
+    windowCommands().mnuFilePrint(sources, this);
+}
+
+void FrmMain::mnuFilePrintSetup_Click()
+{
+    windowCommands().mnuFilePrintSetup(this);
 }
 
 // --- help -------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -15,6 +16,8 @@ class QMdiSubWindow;
 class QMenu;
 class frmTerminal;
 class FrmAbout;
+class QPrinter;
+class WindowCommands;
 
 // The main window: a multiple-document frame with the status log and the terminal.
 // It only routes: every menu command calls into the core or a dialog.
@@ -73,6 +76,10 @@ public slots:
     void mnuFileRecentfiles_Click(int Index);
     void mnuViewHexFile_Click();
     void mnuFileExit_Click();
+    void mnuFileSaveStatus_Click();
+    void mnuFileSaveTerminal_Click();
+    void mnuFilePrint_Click();
+    void mnuFilePrintSetup_Click();
     void mnuFileInitSeriel_Click();
     void mnuKernelKrnlVersion_Click();
     void mnuHelpHowTo_Click();
@@ -86,6 +93,8 @@ protected:
 
 private:
     void createMenus();
+    WindowCommands windowCommands();
+    QPrinter &printer();
     bool exchangeRunning() const;
     bool refuseWhileExchange();
     void afterExchange();
@@ -103,6 +112,7 @@ private:
     QPointer<FrmStatus> m_status;
     QPointer<::frmTerminal> m_terminal;
     QPointer<FrmAbout> m_about;
+    std::unique_ptr<QPrinter> m_printer;
     QString m_fileDialogName;
     bool m_loadDialogOpen = false;
     bool m_activationHook = false;

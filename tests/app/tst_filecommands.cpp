@@ -150,6 +150,25 @@ private slots:
         QCOMPARE(again.HeightTwips(), height);
     }
 
+    void saveStatusAndTerminal()
+    {
+        FrmMain &w = start();
+        w.AppendStatus(QStringLiteral("a"), true);
+        w.AppendStatus(QStringLiteral("b"), false);
+        const QString statusFile = m_dir.path() + QStringLiteral("/status.txt");
+        m_prompts.fileNames << statusFile;
+        w.action("mnuFileSaveStatus")->trigger();
+        QFile f(statusFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("\"a\r\nb\"\r\n"));
+
+        // A folder that does not exist: the user hears of it.
+        m_prompts.fileNames << m_dir.path() + QStringLiteral("/missing/folder/t.rtf");
+        w.action("mnuFileSaveTerminal")->trigger();
+        QVERIFY2(w.statusText().contains(QStringLiteral("ERROR: ")), qPrintable(w.statusText()));
+        QVERIFY(w.statusText().contains(QStringLiteral("t.rtf")));
+    }
+
     void activationReloads()
     {
         const QString path = writeFile(QStringLiteral("act.hex"), kGood);
