@@ -22,6 +22,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QTimer>
 
 namespace {
 const QString kTitle = QStringLiteral("Corvade");
@@ -604,9 +605,25 @@ void FrmMain::mnuFileExit_Click()
     close();
 }
 
+bool FrmMain::busyForClose() const
+{
+    return StartingUp() || exchangeRunning() || QApplication::activeModalWidget() != nullptr;
+}
+
 void FrmMain::closeEvent(QCloseEvent *event)
 {
-    // Closing is never refused: children first, then the port and the settings.
+    // Closing is never refused, but inside a kernel wait or a message box the code that
+    // waits still needs the settings and the port. End those first, then close.
+    if (busyForClose()) {
+        event->ignore();
+        if (exchangeRunning())
+            Link().dispatcher().abortExchange();
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+        QTimer::singleShot(50, this, &QWidget::close);
+        return;
+    }
+    // Children first, then the port and the settings.
     m_mdi->closeAllSubWindows();
     Form_Unload();
     event->accept();

@@ -96,6 +96,7 @@ private:
     WindowCommands windowCommands();
     QPrinter &printer();
     bool exchangeRunning() const;
+    bool busyForClose() const;
     bool refuseWhileExchange();
     void afterExchange();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key = {});

@@ -10,6 +10,8 @@
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <cstdio>
 #include <cstdlib>
@@ -82,8 +84,16 @@ Settings &AppSettings()
     const QString problem = store.loadProblem();
     if (!problem.isEmpty() && !g_loadReported) {
         g_loadReported = true;
-        std::fprintf(stderr, "corvade: settings file %s: %s; using defaults where needed\n",
-                     qPrintable(store.fileName()), qPrintable(problem));
+        // Keep the unreadable file as it was: what could be read is saved back at exit.
+        QString kept;
+        const QString copy = store.fileName() + QStringLiteral(".bad");
+        if (QFileInfo(store.fileName()).isFile()) {
+            QFile::remove(copy);
+            if (QFile::copy(store.fileName(), copy))
+                kept = QStringLiteral("; the file as it was is kept as ") + copy;
+        }
+        std::fprintf(stderr, "corvade: settings file %s: %s; using defaults where needed%s\n",
+                     qPrintable(store.fileName()), qPrintable(problem), qPrintable(kept));
     }
     g_settings->LoadPreferences(store);
     g_settings->RestoreWorkspace(store, MainWindow());
@@ -150,8 +160,18 @@ void setPrompter(Prompter *prompter)
     g_prompter = prompter;
 }
 
+namespace {
+bool g_startingUp = false;
+}
+
+bool StartingUp()
+{
+    return g_startingUp;
+}
+
 void Main()
 {
+    g_startingUp = true;
     QPointer<FrmSplash> splash = new FrmSplash;
     splash->show();
     InitSerialPort();
@@ -161,6 +181,7 @@ void Main()
         splash->raise();
     if (AppSettings().GlobalState().SerielReady())
         MainWindow().mnuKernelKrnlVersion_Click();
+    g_startingUp = false;
 }
 
 void ResetGlobalsForTest()

@@ -48,6 +48,8 @@ void setPrompter(Prompter *prompter);
 // The start procedure: splash, port set-up (which brings up the settings and the main
 // window), show the main window, ask the kernel for its version when the port opened.
 void Main();
+// True while Main runs (the port set-up and the first version query).
+bool StartingUp();
 
 // Releases everything for a fresh start inside one process (tests).
 void ResetGlobalsForTest();

@@ -48,6 +48,8 @@ Prompter::Answer QtPrompter::abortRetryIgnore(const QString &text, Answer defaul
     box.setDefaultButton(defaultButton == Answer::Retry    ? QMessageBox::Retry
                          : defaultButton == Answer::Abort ? QMessageBox::Abort
                                                           : QMessageBox::Ignore);
+    // Closing the box is not the Abort that ends the program at once: it goes on without.
+    box.setEscapeButton(QMessageBox::Ignore);
     switch (box.exec()) {
     case QMessageBox::Abort: return Answer::Abort;
     case QMessageBox::Retry: return Answer::Retry;
