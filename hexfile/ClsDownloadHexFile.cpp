@@ -206,6 +206,9 @@ QString clsDownloadHexFile::ErrorText(int code)
 
 bool clsDownloadHexFile::Send(LinkDispatcher &link, const std::function<void(int)> &progress)
 {
+    // One transfer at a time: a second one would share the counters of the first.
+    if (m_downloading)
+        return false;
     m_downloading = true;
     const bool ok = transfer(link, progress);
     m_sentCount = 0;

@@ -278,7 +278,7 @@ void TestHexfileDownload::otherExchangesWaitForTheDownload()
             return;
         QVERIFY(rig.download.isDownloading());
         kernel.mnuKernelKrnlVersion_Click();
-        secondDownload = rig.download.Download();
+        secondDownload = rig.download.Download() || rig.hex.Send(rig.dispatcher);
         HexLoad::ReadHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
         HexLoad::ReadHexFile(rig.hex, m_dir.filePath("other.hex"), rig.status, rig.prompter, state, {});
         reloadResult = rig.hex.ReadHexFile();
