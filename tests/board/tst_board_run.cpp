@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QSerialPort>
+#include <QThread>
 #include <QtTest>
 
 #include <optional>
@@ -86,6 +87,7 @@ class TestBoardRun : public QObject {
 private slots:
     void helloGreetsAndEchoes();
     void commandsComputes();
+    void greetingSurvivesTheHostsReopen();
     void mismatchedLineBaudGivesGarbage_data();
     void mismatchedLineBaudGivesGarbage();
     void echoStandInOnRequest();
@@ -118,6 +120,31 @@ void TestBoardRun::commandsComputes()
     port.write("add 1234 4321\r");
     const QByteArray answer = "add 1234 4321\r\n5555\r\n> ";
     QCOMPARE(readBytes(port, answer.size()), answer);
+}
+
+void TestBoardRun::greetingSurvivesTheHostsReopen()
+{
+    // Corvade closes the port right after the run request and opens it again at the
+    // terminal speed; the program's first words must still reach the terminal.
+    BoardProcess board;
+    QSerialPort port;
+    QVERIFY(openPort(port, board.start({})));
+    const QList<QByteArray> records = exampleRecords("hello");
+    port.write("\x02");
+    QCOMPARE(readBytes(port, 1), QByteArray("\x02"));
+    for (int i = 0; i < records.size(); ++i) {
+        port.write(records[i]);
+        QCOMPARE(readBytes(port, 1).size(), 1);
+    }
+    port.write("\x03");
+    QVERIFY(port.waitForBytesWritten(5000));
+    port.close();
+    QThread::msleep(150); // a slow reopen: the program has started sending meanwhile
+    QVERIFY(openPort(port, board.device()));
+    QByteArray got = readBytes(port, 1 + kHelloGreeting.size());
+    if (got.startsWith('\x03'))
+        got.remove(0, 1); // the acknowledgement, when it came after the reopen
+    QCOMPARE(got, kHelloGreeting);
 }
 
 void TestBoardRun::mismatchedLineBaudGivesGarbage_data()
