@@ -90,7 +90,6 @@ private slots:
     void greetingSurvivesTheHostsReopen();
     void mismatchedLineBaudGivesGarbage_data();
     void mismatchedLineBaudGivesGarbage();
-    void echoStandInOnRequest();
 };
 
 void TestBoardRun::helloGreetsAndEchoes()
@@ -170,14 +169,6 @@ void TestBoardRun::mismatchedLineBaudGivesGarbage()
 
     port.write("typed text");
     QVERIFY(!readUntilQuiet(port).contains("typed"));
-}
-
-void TestBoardRun::echoStandInOnRequest()
-{
-    BoardProcess board;
-    QSerialPort port;
-    QVERIFY(openPort(port, board.start({"--program", "echo"})));
-    QCOMPARE(runAndRead(port, "hello", 26), QByteArray("Hello from corvade-board\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestBoardRun)
