@@ -78,7 +78,6 @@ void TestLinkRun::kernelAnswer_data()
     QTest::newRow("echo followed by output") << QByteArray("\x03Hi") << QStringList{"Ok"} << 1;
     QTest::newRow("another byte") << QByteArray("\x02")
                                   << QStringList{"Abort", "ERROR: Commands do not match"} << 0;
-    QTest::newRow("zero byte") << QByteArray(1, '\0') << QStringList{"Abort", "ERROR: Commands do not match"} << 0;
 }
 
 void TestLinkRun::kernelAnswer()
@@ -105,9 +104,6 @@ void TestLinkRun::runCommand_data()
     QTest::addColumn<QString>("current");
     QTest::addColumn<bool>("open");
 
-    QTest::newRow("internal terminal at 19200")
-        << false << "19200" << QStringList{kRunning}
-        << QStringList{"write 03", "flush", "close", "open 19200"} << "terminal" << true;
     QTest::newRow("internal terminal at 9600")
         << false << "9600" << QStringList{kRunning} << QStringList{"write 03", "flush", "close", "open 9600"}
         << "terminal" << true;
@@ -184,11 +180,6 @@ void TestLinkRun::runOnClosedPortStartsNothing()
     QVERIFY(!rig.link.isOpen());
     QCOMPARE(rig.surface.created, 0);
 
-    rig.settings.setUseExternalTerminal(true);
-    rig.status.clear();
-    rig.run.mnuKernelRun_Click();
-    QCOMPARE(rig.status.lines(), (QStringList{kRunning, "ERROR: The serial port is not open"}));
-    QVERIFY(!rig.dispatcher.CurrentHandler());
 }
 
 void TestLinkRun::downloadRun_data()
