@@ -1,11 +1,14 @@
 #include "app/FrmMain.h"
 
 #include "app/FrmStatus.h"
+#include "app/MainSettingsHost.h"
 #include "app/ModGlobal.h"
 #include "app/Prompter.h"
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/ClsRecentFileList.h"
 #include "hexfile/HexLoad.h"
+#include "hexfile/HexDownload.h"
+#include "link/RunLink.h"
 #include "link/SerialLink.h"
 #include "shell/CExShell.h"
 #include "shell/FrmAbout.h"
@@ -22,6 +25,8 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace {
@@ -103,7 +108,8 @@ void FrmMain::createMenus()
     connect(addItem(file, "mnuFilePrintSetup", QStringLiteral("Printer set&up...")), &QAction::triggered, this,
             &FrmMain::mnuFilePrintSetup_Click);
     file->addSeparator();
-    addItem(file, "mnuFileSettings", QStringLiteral("&Settings..."), QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(addItem(file, "mnuFileSettings", QStringLiteral("&Settings..."), QKeySequence(Qt::CTRL | Qt::Key_S)),
+            &QAction::triggered, this, &FrmMain::mnuFileSettings_Click);
     connect(addItem(file, "mnuFileInitSeriel", QStringLiteral("&Initialise serielport"), Qt::Key_F4),
             &QAction::triggered, this, &FrmMain::mnuFileInitSeriel_Click);
     file->addSeparator();
@@ -131,9 +137,12 @@ void FrmMain::createMenus()
 
     m_mnuKernel = menuBar()->addMenu(QStringLiteral("&Kernel"));
     m_mnuKernel->setObjectName(QStringLiteral("mnuKernel"));
-    addItem(m_mnuKernel, "mnuKernelDownload", QStringLiteral("&Download HEX-file"), Qt::Key_F5);
-    addItem(m_mnuKernel, "mnuKernelRun", QStringLiteral("&Run"), Qt::Key_F6);
-    addItem(m_mnuKernel, "mnuKernelDownloadRun", QStringLiteral("Download&+Run"), Qt::Key_F7);
+    connect(addItem(m_mnuKernel, "mnuKernelDownload", QStringLiteral("&Download HEX-file"), Qt::Key_F5),
+            &QAction::triggered, this, &FrmMain::mnuKernelDownload_Click);
+    connect(addItem(m_mnuKernel, "mnuKernelRun", QStringLiteral("&Run"), Qt::Key_F6), &QAction::triggered, this,
+            &FrmMain::mnuKernelRun_Click);
+    connect(addItem(m_mnuKernel, "mnuKernelDownloadRun", QStringLiteral("Download&+Run"), Qt::Key_F7),
+            &QAction::triggered, this, &FrmMain::mnuKernelDownloadRun_Click);
     m_mnuKernel->addSeparator();
     connect(addItem(m_mnuKernel, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12),
             &QAction::triggered, this, &FrmMain::mnuKernelKrnlVersion_Click);
@@ -196,6 +205,12 @@ void FrmMain::AppendStatus(const QString &text, bool endLine)
     showStatus().AppendStatus(text, endLine);
 }
 
+bool FrmMain::lineOpen() const
+{
+    const QString &text = m_status ? m_status->text() : QString();
+    return !text.isEmpty() && !text.endsWith(QLatin1String("\r\n"));
+}
+
 QString FrmMain::statusText() const
 {
     return m_status ? m_status->text() : QString();
@@ -208,6 +223,11 @@ QWidget *FrmMain::frmTerminal() const
     return m_terminal;
 }
 
+TerminalRenderer &FrmMain::renderer()
+{
+    return showTerminal().renderer();
+}
+
 ::frmTerminal *FrmMain::terminalWindow() const
 {
     return m_terminal;
@@ -218,6 +238,14 @@ QWidget *FrmMain::frmTerminal() const
     if (!m_terminal) {
         auto *terminal = new ::frmTerminal;
         terminal->store().setStatusSink(this);
+        // Typed keys go to the running program while a terminal handler is current; the
+        // echo follows the settings of the moment.
+        terminal->setSendHook([terminal](quint8 code) {
+            if (!AppSettingsExists() || !LinkIfExists())
+                return false;
+            terminal->setEcho(AppSettings().Echo(), ColorRef(AppSettings().EchoColor()));
+            return Runner().TerminalKeyPress(code);
+        });
         // No check-mark handling here: the View item keeps its mark when the box closes it.
         QMdiSubWindow *sub = addChild(m_mdi, terminal, [this] { m_terminal = nullptr; });
         m_terminal = terminal;
@@ -411,17 +439,6 @@ bool FrmMain::exchangeRunning() const
     return LinkIfExists() && LinkIfExists()->dispatcher().isWaiting();
 }
 
-bool FrmMain::refuseWhileExchange()
-{
-    if (!exchangeRunning())
-        return false;
-    AppendStatus(QString(), true);
-    AppendStatus(QStringLiteral("WARNING: The HEX file is not read while a kernel request is running. "
-                                "Try again when it has ended"),
-                 true);
-    return true;
-}
-
 // Kernel commands run through here, so a reload put off during their wait happens after.
 void FrmMain::afterExchange()
 {
@@ -432,6 +449,12 @@ void FrmMain::afterExchange()
 }
 
 // --- kernel and port commands -----------------------------------------------
+
+void FrmMain::mnuFileSettings_Click()
+{
+    static MainSettingsHost host;
+    frmSettings::Open(host, this);
+}
 
 void FrmMain::mnuFileInitSeriel_Click()
 {
@@ -444,12 +467,62 @@ void FrmMain::mnuKernelKrnlVersion_Click()
     afterExchange();
 }
 
+void FrmMain::mnuKernelDownload_Click()
+{
+    wireDownloadProgress();
+    Downloader().mnuKernelDownload_Click();
+    afterExchange();
+}
+
+void FrmMain::mnuKernelRun_Click()
+{
+    Runner().mnuKernelRun_Click();
+    afterExchange();
+}
+
+void FrmMain::mnuKernelDownloadRun_Click()
+{
+    wireDownloadProgress();
+    Runner().mnuKernelDownloadRun_Click();
+    afterExchange();
+}
+
+// Records sent of records in all, in the status bar while a download runs.
+void FrmMain::wireDownloadProgress()
+{
+    if (m_downloadWired)
+        return;
+    m_downloadWired = true;
+    HexDownload &download = Downloader();
+    connect(&download, &HexDownload::downloadStarted, this, [this](int total) {
+        if (!m_progress) {
+            m_progress = new QProgressBar(this);
+            m_progress->setFormat(QStringLiteral("%v of %m records"));
+            m_progress->setMaximumWidth(fontMetrics().averageCharWidth() * 40);
+            statusBar()->addPermanentWidget(m_progress);
+        }
+        m_progress->setRange(0, qMax(total, 1));
+        m_progress->setValue(0);
+        m_progress->show();
+        statusBar()->show();
+    });
+    connect(&download, &HexDownload::progressChanged, this, [this](int sent, int) {
+        if (m_progress)
+            m_progress->setValue(sent);
+    });
+    connect(&download, &HexDownload::downloadFinished, this, [this](bool) {
+        if (m_progress)
+            m_progress->hide();
+        statusBar()->hide();
+    });
+}
+
 // --- file commands ----------------------------------------------------------
 
 void FrmMain::mnuFileLoad_Click()
 {
     // An activation while the dialog is up must not open a second one.
-    if (m_loadDialogOpen || refuseWhileExchange())
+    if (m_loadDialogOpen)
         return;
     m_loadDialogOpen = true;
     const QString chosen = Prompts().openFileName(QStringLiteral("Open Intel Hex file"),
@@ -464,14 +537,12 @@ void FrmMain::mnuFileLoad_Click()
 
 void FrmMain::mnuFileReload_Click()
 {
-    if (!refuseWhileExchange())
-        ReadHexFile(QString());
+    ReadHexFile(QString());
 }
 
 void FrmMain::mnuFileRecentfiles_Click(int Index)
 {
-    if (!refuseWhileExchange())
-        ReadHexFile(RecentFiles().GetPath(Index));
+    ReadHexFile(RecentFiles().GetPath(Index));
 }
 
 void FrmMain::mnuViewHexFile_Click()

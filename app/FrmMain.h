@@ -3,6 +3,7 @@
 #include "app/FrmStatus.h"
 #include "app/StatusSink.h"
 #include "hexfile/RecentFileMenu.h"
+#include "terminal/TerminalSurface.h"
 #include "settings/Settings.h"
 
 #include <QMainWindow>
@@ -17,12 +18,13 @@ class QMenu;
 class frmTerminal;
 class FrmAbout;
 class QPrinter;
+class QProgressBar;
 class WindowCommands;
 
 // The main window: a multiple-document frame with the status log and the terminal.
 // It only routes: every menu command calls into the core or a dialog.
 class FrmMain : public QMainWindow, public StatusSink, public ReadinessView, public WorkspaceHost,
-                public RecentFileMenu {
+                public RecentFileMenu, public TerminalSurface {
     Q_OBJECT
 public:
     explicit FrmMain(QWidget *parent = nullptr);
@@ -36,6 +38,7 @@ public:
     // StatusSink: writes to the status window, creating it again after the user closed it.
     void AppendStatus(const QString &text, bool endLine) override;
     QString statusText() const;
+    bool lineOpen() const override;
 
     // ReadinessView
     void setCaption(const QString &caption) override;
@@ -55,6 +58,9 @@ public:
     void setWidthTwips(double twips) override;
     void mnuWindowTileH_Click() override;
     void mnuwindowTileV_Click() override;
+
+    // TerminalSurface: received text brings a closed terminal window back.
+    TerminalRenderer &renderer() override;
 
     // RecentFileMenu
     void showRecentItem(int Index) override;
@@ -81,7 +87,11 @@ public slots:
     void mnuFilePrint_Click();
     void mnuFilePrintSetup_Click();
     void mnuFileInitSeriel_Click();
+    void mnuFileSettings_Click();
     void mnuKernelKrnlVersion_Click();
+    void mnuKernelDownload_Click();
+    void mnuKernelRun_Click();
+    void mnuKernelDownloadRun_Click();
     void mnuHelpHowTo_Click();
     void mnuHelpAbout_Click();
     void mnuViewStatus_Click();
@@ -97,7 +107,7 @@ private:
     QPrinter &printer();
     bool exchangeRunning() const;
     bool busyForClose() const;
-    bool refuseWhileExchange();
+    void wireDownloadProgress();
     void afterExchange();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key = {});
     FrmStatus &showStatus();
@@ -114,6 +124,8 @@ private:
     QPointer<::frmTerminal> m_terminal;
     QPointer<FrmAbout> m_about;
     std::unique_ptr<QPrinter> m_printer;
+    QProgressBar *m_progress = nullptr;
+    bool m_downloadWired = false;
     QString m_fileDialogName;
     bool m_loadDialogOpen = false;
     bool m_activationHook = false;

@@ -6,6 +6,8 @@
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/ClsRecentFileList.h"
 #include "link/KernelVersion.h"
+#include "hexfile/HexDownload.h"
+#include "link/RunLink.h"
 #include "link/SerialLink.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -27,7 +29,26 @@ bool g_loadReported = false;
 std::unique_ptr<clsDownloadHexFile> g_hexFile;
 std::unique_ptr<clsRecentFileList> g_recentFiles;
 std::unique_ptr<SerialLink> g_link;
+std::unique_ptr<HexDownload> g_download;
+std::unique_ptr<RunLink> g_run;
 } // namespace
+
+HexDownload &Downloader()
+{
+    if (!g_download)
+        g_download = std::make_unique<HexDownload>(Link().dispatcher(), HexFile());
+    return *g_download;
+}
+
+RunLink &Runner()
+{
+    if (!g_run) {
+        SerialLink &link = Link();
+        g_run = std::make_unique<RunLink>(link.dispatcher(), link.port(), AppSettings().GlobalState(), AppSettings(),
+                                          Prompts(), MainWindow(), [] { return Downloader().Download(); });
+    }
+    return *g_run;
+}
 
 SerialLink &Link()
 {
@@ -186,6 +207,8 @@ void Main()
 
 void ResetGlobalsForTest()
 {
+    g_run.reset();
+    g_download.reset();
     g_link.reset();
     if (g_main) {
         g_main->setAttribute(Qt::WA_DeleteOnClose, false);

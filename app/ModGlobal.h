@@ -30,6 +30,11 @@ const KernelVersion &TheKernelVersion();
 class SerialLink;
 SerialLink &Link();
 SerialLink *LinkIfExists();
+// The download (F5) and run (F6, F7) commands on the link.
+class HexDownload;
+class RunLink;
+HexDownload &Downloader();
+RunLink &Runner();
 // Opens the port with the download settings; true when it opened.
 bool InitSerialPort();
 

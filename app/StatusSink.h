@@ -8,4 +8,6 @@ public:
     virtual ~StatusSink() = default;
     // Appends text; with endLine also CR LF. A partial line is continued by the next call.
     virtual void AppendStatus(const QString &text, bool endLine) = 0;
+    // True while the log ends in an unfinished line (a progress line still running).
+    virtual bool lineOpen() const { return false; }
 };

@@ -100,6 +100,9 @@ bool LinkDispatcher::beginExchange()
 {
     if (m_waitDepth == 0)
         return true;
+    // A download's progress line may still be open: the refusal goes on a line of its own.
+    if (m_status.lineOpen())
+        m_status.AppendStatus(QString(), true);
     m_status.AppendStatus(busyText(), true);
     return false;
 }

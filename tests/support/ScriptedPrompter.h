@@ -53,4 +53,5 @@ public:
             text += QLatin1String("\r\n");
     }
     QStringList lines() const { return text.split(QLatin1String("\r\n")); }
+    bool lineOpen() const override { return !text.isEmpty() && !text.endsWith(QLatin1String("\r\n")); }
 };
