@@ -171,7 +171,7 @@ void TestLinkRun::runOnClosedPortStartsNothing()
     rig.status.clear();
     rig.link.events.clear();
 
-    // The Kernel menu stays enabled after the port was released; F6 again, either way.
+    // The Kernel menu stays enabled after the port was released; F6 again.
     rig.settings.setUseExternalTerminal(false);
     rig.run.mnuKernelRun_Click();
     QCOMPARE(rig.status.lines(), (QStringList{kRunning, "ERROR: The serial port is not open"}));
@@ -179,7 +179,6 @@ void TestLinkRun::runOnClosedPortStartsNothing()
     QVERIFY(!rig.dispatcher.CurrentHandler());
     QVERIFY(!rig.link.isOpen());
     QCOMPARE(rig.surface.created, 0);
-
 }
 
 void TestLinkRun::downloadRun_data()
