@@ -238,6 +238,8 @@ TerminalRenderer &FrmMain::renderer()
     if (!m_terminal) {
         auto *terminal = new ::frmTerminal;
         terminal->store().setStatusSink(this);
+        if (AppSettingsExists())
+            terminal->store().setMemoryWindow(qint64(AppSettings().TerminalMemoryMB()) * 1024 * 1024);
         // Typed keys go to the running program while a terminal handler is current; the
         // echo follows the settings of the moment.
         terminal->setSendHook([terminal](quint8 code) {

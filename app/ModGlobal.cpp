@@ -9,6 +9,7 @@
 #include "hexfile/HexDownload.h"
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
+#include "terminal/TerminalStore.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
@@ -193,6 +194,8 @@ bool StartingUp()
 void Main()
 {
     g_startingUp = true;
+    // A crash may have left the terminal's cache file of an earlier run behind.
+    TerminalStore::RemoveStaleSpillFiles(TerminalStore::DefaultSpillFolder());
     QPointer<FrmSplash> splash = new FrmSplash;
     splash->show();
     InitSerialPort();

@@ -86,6 +86,7 @@ void Settings::LoadPreferences(SettingsStore &store)
     for (int n = 1; n <= PortCount; ++n)
         m_ports[n - 1] = store.GetSetting(kPorts, portKey(n), DefaultPortDevice(n));
     m_editor = store.GetSetting(kSettings, QStringLiteral("Editor"), QString());
+    readInteger(store, kTerminal, QStringLiteral("Memory window MB"), "64", m_terminalMemoryMB, 1, 1024 * 1024);
 }
 
 void Settings::RestoreWorkspace(SettingsStore &store, WorkspaceHost &host)
@@ -127,6 +128,7 @@ void Settings::SavePreferences(SettingsStore &store)
     for (int n = 1; n <= PortCount; ++n)
         store.SaveSetting(kPorts, portKey(n), m_ports[n - 1]);
     store.SaveSetting(kSettings, QStringLiteral("Editor"), m_editor);
+    store.SaveSetting(kTerminal, QStringLiteral("Memory window MB"), NumberText(qint64(m_terminalMemoryMB)));
 }
 
 void Settings::SaveWorkspace(SettingsStore &store, WorkspaceHost &host)

@@ -79,6 +79,10 @@ public:
     void setPortDevice(int n, const QString &device);
     static QString DefaultPortDevice(int n);
 
+    // Megabytes of terminal text kept in memory before the oldest moves to a cache file.
+    int TerminalMemoryMB() const { return m_terminalMemoryMB; }
+    void setTerminalMemoryMB(int v) { m_terminalMemoryMB = v; }
+
     // The user's text editor command ("Settings"/"Editor"); empty for the desktop's default.
     QString Editor() const { return m_editor; }
     void setEditor(const QString &v) { m_editor = v; }
@@ -100,4 +104,5 @@ private:
     QString m_tile = QStringLiteral("Horizontal");
     QString m_ports[PortCount];
     QString m_editor;
+    int m_terminalMemoryMB = 64;
 };
