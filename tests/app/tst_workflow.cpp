@@ -80,7 +80,9 @@ private slots:
         QVERIFY(barShown);
         QVERIFY(!w.statusBar()->isVisible());
 
+        // The whole greeting, up to its last line end (a line feed shows as <10>).
         QTRY_VERIFY_WITH_TIMEOUT(terminalText(w).contains("Hello from the 8051!"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(terminalText(w).endsWith("comes back.\r<10>"), 10000);
         const qint64 before = w.terminalWindow()->store().size();
         QVERIFY(w.terminalWindow()->KeyPress('x'));
         // The local echo in its colour, then the program's own echo in the text colour.
