@@ -31,7 +31,10 @@ BoardLine::Clock::duration byteTime(int baud)
 }
 } // namespace
 
-BoardLine::BoardLine(LineOptions options) : m_options(std::move(options)) {}
+BoardLine::BoardLine(LineOptions options)
+    : m_options(std::move(options)), m_noise(m_options.garbageEvery, m_options.garbageSeed)
+{
+}
 
 BoardLine::~BoardLine()
 {
@@ -140,6 +143,18 @@ void BoardLine::writeDue(Clock::time_point now)
     }
 }
 
+void BoardLine::writeNoise(Clock::time_point now)
+{
+    // Noise does not queue behind delayed replies: it goes out at its own moment, also
+    // between the bytes of a split reply. On a paced line it still takes its byte time.
+    const std::optional<quint8> byte = m_noise.take(now);
+    if (!byte)
+        return;
+    const char c = char(*byte);
+    if (::write(m_master, &c, 1) == 1 && m_options.baud > 0)
+        m_lastTx = std::max(m_lastTx, now) + byteTime(m_options.baud);
+}
+
 void BoardLine::readInput(Clock::time_point now)
 {
     char buffer[4096];
@@ -205,6 +220,8 @@ int BoardLine::run(KernelSim &kernel)
         const int programWait = kernel.tick();
         now = Clock::now();
         writeDue(now);
+        if (kernel.mode() != KernelSim::Mode::Pulled)
+            writeNoise(now);
 
         // Sleep until the next thing is due, or until input comes.
         Clock::duration wait = milliseconds(500);
@@ -214,6 +231,8 @@ int BoardLine::run(KernelSim &kernel)
         }
         if (!m_in.empty())
             wait = std::min(wait, m_in.front().due - now);
+        if (m_noise.enabled())
+            wait = std::min(wait, m_noise.nextAt() - now);
         if (m_options.timeLimit.count() > 0)
             wait = std::min(wait, start + m_options.timeLimit - now);
         if (programWait >= 0)

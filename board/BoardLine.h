@@ -1,5 +1,6 @@
 #pragma once
 #include "board/KernelSim.h"
+#include "board/LineNoise.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,6 +16,8 @@ struct LineOptions {
     int baud = 0;                              // >0: traffic is paced as on a real line (10 bits a byte)
     std::chrono::milliseconds timeLimit{0};    // >0: the board ends by itself after this
     std::chrono::milliseconds hangupGrace{1500}; // a host that closes and reopens within this is kept
+    std::chrono::milliseconds garbageEvery{0}; // >0: a random byte about this often, at random moments
+    quint32 garbageSeed = 1;                   // the noise repeats for the same seed
 };
 
 // The board's end of a pseudo-terminal: reads what the host sends, feeds the kernel,
@@ -45,6 +48,7 @@ private:
     };
     void queue(const QByteArray &bytes, std::chrono::milliseconds delay, std::chrono::milliseconds gap);
     void writeDue(Clock::time_point now);
+    void writeNoise(Clock::time_point now);
     void readInput(Clock::time_point now);
     void feedDue(KernelSim &kernel, Clock::time_point now);
     void logReceived(const QByteArray &bytes);
@@ -55,6 +59,7 @@ private:
     QString m_slavePath;
     QString m_error;
     bool m_pulled = false;
+    LineNoise m_noise;
     std::deque<Chunk> m_out;
     std::deque<Chunk> m_in;
     Clock::time_point m_lastTx{};

@@ -109,8 +109,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption fast(QStringLiteral("fast"),
                                   QStringLiteral("Run the emulated 8052 as fast as possible instead of in "
                                                  "real time (uses a whole core)."));
+    const QCommandLineOption garbageEvery(QStringLiteral("garbage-every"),
+                                          QStringLiteral("Send a random byte about every <ms> (each gap drawn "
+                                                         "from half to one and a half times it), whatever the "
+                                                         "kernel or the program is doing."),
+                                          QStringLiteral("ms"));
+    const QCommandLineOption garbageSeed(QStringLiteral("garbage-seed"),
+                                         QStringLiteral("Seed of the random bytes and gaps of --garbage-every "
+                                                        "(default 1); a seed repeats its noise."),
+                                         QStringLiteral("n"), QStringLiteral("1"));
     parser.addOptions({link, version, silent, firstByte, refuseAt, resendAt, pullAt, split, splitGap, delay, baud,
-                       log, timeLimit, grace, program, lineBaud, crystal, fast});
+                       log, timeLimit, grace, program, lineBaud, crystal, fast, garbageEvery, garbageSeed});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
@@ -127,12 +136,13 @@ int main(int argc, char *argv[])
         return !parser.isSet(option) || parseNumber(parser.value(option), min, max, out);
     };
     LineOptions line;
-    int splitMs = 0, delayMs = 0, limitS = 0, graceMs = 0;
+    int splitMs = 0, delayMs = 0, limitS = 0, graceMs = 0, garbageMs = 0, seed = 1;
     if (!number(firstByte, 0, 255, faults.firstByte) || !number(refuseAt, 1, 1 << 30, faults.refuseAt)
         || !number(resendAt, 1, 1 << 30, faults.resendAt) || !number(pullAt, 1, 1 << 30, faults.pullAt)
         || !number(splitGap, 0, 60000, splitMs) || !number(delay, 0, 600000, delayMs)
         || !number(baud, 1, 10'000'000, line.baud) || !parseNumber(parser.value(timeLimit), 0, 1 << 30, limitS)
-        || !parseNumber(parser.value(grace), 0, 1 << 30, graceMs))
+        || !parseNumber(parser.value(grace), 0, 1 << 30, graceMs) || !number(garbageEvery, 1, 600000, garbageMs)
+        || !parseNumber(parser.value(garbageSeed), 0, 0x7FFFFFFF, seed))
         return fail(QStringLiteral("an option has a value out of range (see --help)"));
 
     const QString programName = parser.value(program);
@@ -153,6 +163,8 @@ int main(int argc, char *argv[])
     line.replyDelay = std::chrono::milliseconds(delayMs);
     line.timeLimit = std::chrono::seconds(limitS);
     line.hangupGrace = std::chrono::milliseconds(graceMs);
+    line.garbageEvery = std::chrono::milliseconds(garbageMs);
+    line.garbageSeed = quint32(seed);
 
     BoardLine board(line);
     const QString device = board.open();
