@@ -55,9 +55,18 @@ void Mcs51Program::start(const BoardMemory &memory, BoardOutput &)
 
 void Mcs51Program::receive(const QByteArray &bytes, BoardOutput &)
 {
-    // The bytes are on the line now; they reach the pin one frame apart.
-    if (m_rx.empty())
-        m_rxDue = std::max(m_rxDue, m_cpu.cycles());
+    // The bytes are on the line now; they reach the pin one frame apart. "Now" is the wall
+    // clock, not the core, which lags it by up to a slice: a byte typed just after the run
+    // request must not meet the program before it had the time to switch its receiver on.
+    if (m_rx.empty()) {
+        std::uint64_t arrival = m_cpu.cycles();
+        if (m_started && !m_options.fast) {
+            const std::uint64_t wall = m_originCycles + cyclesFor(m_now() - m_originTime);
+            // After a stall the next tick skips ahead by one slice only; so does the byte.
+            arrival = std::max(arrival, std::min(wall, m_cpu.cycles() + cyclesFor(kSlice)));
+        }
+        m_rxDue = std::max(m_rxDue, arrival);
+    }
     for (char byte : bytes)
         m_rx.push_back(quint8(byte));
 }

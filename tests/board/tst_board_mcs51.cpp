@@ -81,6 +81,7 @@ private slots:
     void startsAtTheNamedEntry_data();
     void startsAtTheNamedEntry();
     void receiverOffLosesBytes();
+    void byteTypedBeforeTheFirstSliceArrivesOnTime();
 };
 
 void TestBoardMcs51::sampleFrame_data()
@@ -267,6 +268,20 @@ void TestBoardMcs51::receiverOffLosesBytes()
     QCOMPARE(rig.program.counts().received, quint64(0));
     QCOMPARE(rig.program.counts().receivedLost, quint64(2));
     QCOMPARE(rig.program.cpu().peekDirect(mcs51::sfr::SCON) & 0x01, 0); // RI never rose
+}
+
+void TestBoardMcs51::byteTypedBeforeTheFirstSliceArrivesOnTime()
+{
+    // 5 ms after the run request the program has long switched its receiver on, even
+    // though the core has not run a cycle yet when the byte comes in.
+    Rig rig;
+    rig.program.start(exampleMemory("hello"), rig.out);
+    rig.program.tick(rig.out);
+    rig.now += 5ms;
+    rig.program.receive("x", rig.out);
+    rig.advance(200ms);
+    QCOMPARE(rig.out.take(), kHelloGreeting + "x");
+    QCOMPARE(rig.program.counts().receivedLost, quint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestBoardMcs51)
