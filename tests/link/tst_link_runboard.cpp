@@ -1,6 +1,8 @@
 // Download+Run against the simulated board over a real pseudo-terminal, with the terminal
 // window's key path: the greeting arrives, typed keys reach the board and come back.
 #include "app/ClsGlobalState.h"
+#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexDownload.h"
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
 #include "link/clsRun.h"
@@ -146,6 +148,7 @@ private slots:
     void downloadRunTalks();
     void externalTerminalGetsThePort();
     void failedDownloadSendsNoRun();
+    void emulated8051RunsHello_data();
     void emulated8051RunsHello();
 
 private:
@@ -272,9 +275,18 @@ void TestLinkRunBoard::failedDownloadSendsNoRun()
     QVERIFY(rig.surface.text().isEmpty());
 }
 
+void TestLinkRunBoard::emulated8051RunsHello_data()
+{
+    QTest::addColumn<bool>("hexFileDownload");
+    QTest::newRow("stand-in download") << false;
+    QTest::newRow("HexFile download") << true;
+}
+
 void TestLinkRunBoard::emulated8051RunsHello()
 {
-    QFile hex(QStringLiteral(CORVADE_EXAMPLES_DIR "/hello.hex"));
+    QFETCH(bool, hexFileDownload);
+    const QString path = QStringLiteral(CORVADE_EXAMPLES_DIR "/hello.hex");
+    QFile hex(path);
     QVERIFY2(hex.open(QIODevice::ReadOnly), qPrintable(hex.fileName()));
     QStringList records;
     for (const QByteArray &line : hex.readAll().split('\n')) {
@@ -287,6 +299,14 @@ void TestLinkRunBoard::emulated8051RunsHello()
     LiveRig rig(board.start({}));
     QVERIFY(!rig.device.isEmpty());
     rig.run.setDownload([&] { return DownloadStandIn::run(rig.serial.dispatcher(), records); });
+    clsDownloadHexFile hexFile;
+    HexDownload download(rig.serial.dispatcher(), hexFile);
+    if (hexFileDownload) {
+        hexFile.setPath(path);
+        QCOMPARE(hexFile.ReadHexFile(rig.status), int(clsDownloadHexFile::Ok));
+        QCOMPARE(hexFile.RecordCount(), records.size());
+        rig.run.setDownload([&] { return download.Download(); });
+    }
     QVERIFY(rig.serial.port().InitSerialPort());
     rig.status.clear();
 
