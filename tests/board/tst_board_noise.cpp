@@ -32,6 +32,7 @@ private slots:
     void aLateLoopSendsOneByteOnly();
     void zeroMeansSilence();
     void boardSendsTheSeededNoise();
+    void helpNamesTheNoiseOptions();
     void boardRejectsBadNoiseOptions_data();
     void boardRejectsBadNoiseOptions();
 };
@@ -144,6 +145,16 @@ void TestBoardNoise::boardSendsTheSeededNoise()
     while (!answer.contains(QByteArray::fromHex("01010000")) && port.waitForReadyRead(5000))
         answer += port.readAll();
     QVERIFY2(answer.contains(QByteArray::fromHex("01010000")), answer.toHex(' ').constData());
+}
+
+void TestBoardNoise::helpNamesTheNoiseOptions()
+{
+    QProcess board;
+    board.start(QStringLiteral(CORVADE_BOARD_PATH), {QStringLiteral("--help")});
+    QVERIFY(board.waitForFinished(10000));
+    const QByteArray help = board.readAllStandardOutput();
+    QVERIFY(help.contains("--garbage-every <ms>"));
+    QVERIFY(help.contains("--garbage-seed <n>"));
 }
 
 void TestBoardNoise::boardRejectsBadNoiseOptions_data()
