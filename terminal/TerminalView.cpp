@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -23,14 +24,16 @@ const QColor Background(Qt::white);
 const QColor SelectionBackground(0xAD, 0xD6, 0xFF);
 
 // Control characters have no glyph; a blank keeps every column one character wide.
+char16_t shownChar(unsigned char b)
+{
+    return (b < 0x20 || (b >= 0x7F && b < 0xA0)) ? u' ' : char16_t(b);
+}
+
 QString shownText(QByteArrayView bytes)
 {
-    QString s = QString::fromLatin1(bytes);
-    for (QChar &c : s) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u < 0xA0))
-            c = u' ';
-    }
+    QString s(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        s[i] = QChar(shownChar(static_cast<unsigned char>(bytes[i])));
     return s;
 }
 
@@ -77,6 +80,17 @@ TerminalView::TerminalView(TerminalStore &store, QWidget *parent)
     m_charW = std::max<qreal>(1, fm.horizontalAdvance(QLatin1Char('M')));
     m_lineH = std::max(1, int(std::ceil(fm.lineSpacing())));
     m_ascent = int(std::ceil(fm.ascent()));
+    m_rawFont = QRawFont::fromFont(m_font);
+    if (m_rawFont.isValid()) {
+        QString all(256, Qt::Uninitialized);
+        for (int b = 0; b < 256; ++b)
+            all[b] = QChar(shownChar(static_cast<unsigned char>(b)));
+        const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(all);
+        for (int b = 0; b < 256 && b < glyphs.size(); ++b) {
+            m_glyphOf[size_t(b)] = glyphs[b];
+            m_hasGlyph[size_t(b)] = glyphs[b] != 0;
+        }
+    }
     viewport()->setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -198,11 +212,31 @@ void TerminalView::paintEvent(QPaintEvent *)
         qint64 pos = begin;
         m_store.forEachPiece(begin, end, [&](QByteArrayView piece, ColorRef color) {
             p.setPen(QColor::fromRgb(ColorRefToArgb(color)));
-            p.drawText(QPointF((pos - begin) * m_charW, top + m_ascent), shownText(piece));
+            drawPiece(p, QPointF((pos - begin) * m_charW, top + m_ascent), piece);
             pos += piece.size();
             return true;
         });
     }
+}
+
+void TerminalView::drawPiece(QPainter &p, QPointF at, QByteArrayView piece)
+{
+    m_glyphs.resize(piece.size());
+    m_positions.resize(piece.size());
+    for (qsizetype i = 0; i < piece.size(); ++i) {
+        const auto b = static_cast<unsigned char>(piece[i]);
+        if (!m_hasGlyph[b]) {
+            p.drawText(at, shownText(piece));
+            return;
+        }
+        m_glyphs[i] = m_glyphOf[b];
+        m_positions[i] = QPointF(at.x() + qreal(i) * m_charW, at.y());
+    }
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(m_glyphs);
+    run.setPositions(m_positions);
+    p.drawGlyphRun(QPointF(0, 0), run);
 }
 
 qint64 TerminalView::positionAt(const QPoint &pt) const

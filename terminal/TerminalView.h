@@ -1,12 +1,15 @@
 #pragma once
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QRawFont>
 #include <QTimer>
 
 #include <chrono>
+#include <array>
 #include <functional>
 
 class QAction;
+class QPainter;
 class TerminalStore;
 
 // Shows a TerminalStore: paints only the visible lines, each colour run in its colour,
@@ -68,12 +71,21 @@ private:
     void scheduleFrame();
     void updateScrollBars();
     void setSelection(qint64 anchor, qint64 cursor);
+    void drawPiece(QPainter &p, QPointF at, QByteArrayView piece);
 
     TerminalStore &m_store;
     QFont m_font;
     qreal m_charW = 1;
     int m_lineH = 1;
     int m_ascent = 0;
+    // Every character is one byte and one cell wide: each byte's glyph is looked up once,
+    // so painting a piece needs no text shaping. Bytes the font has no glyph for are
+    // drawn as text instead.
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphOf{};
+    std::array<bool, 256> m_hasGlyph{};
+    QList<quint32> m_glyphs;
+    QList<QPointF> m_positions;
     QTimer m_frameTimer;
     int m_frames = 0;
     qint64 m_anchor = 0;
