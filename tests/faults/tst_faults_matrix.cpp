@@ -71,14 +71,18 @@ Ending versionOk(const QString &version = QStringLiteral("1\\.0\\.0"))
              lit(QStringLiteral("Corvade is compiled for Kernel version 1.0.0"))},
             1};
 }
-Ending versionOther()
+Ending versionConflict(const QString &version)
 {
-    // Noise that happens to start with the request code reads as some other version.
-    Ending e = versionOk(QStringLiteral("\\d+\\.\\d+\\.\\d+"));
+    Ending e = versionOk(version);
     e.name = QStringLiteral("other version");
-    e.patterns << QStringLiteral("WARNING: Version conflict!.*") << QStringLiteral("INFORMATION: .*");
+    e.patterns << QStringLiteral("WARNING: Version conflict! This version of Corvade is compiled for use with another "
+                                 "8051 kernel\\. Some functions may not work\\.")
+               << QStringLiteral("INFORMATION: Check out the Readme file or look at the Corvade website \\(.+\\), for "
+                                 "combatibility information\\.");
     return e;
 }
+// Noise that happens to start with the request code reads as some other version.
+Ending versionOther() { return versionConflict(QStringLiteral("\\d+\\.\\d+\\.\\d+")); }
 Ending versionMismatch()
 {
     return {QStringLiteral("mismatch"),
@@ -154,6 +158,10 @@ QList<Row> rows()
     const QString none;
     return {
         {QStringLiteral("well-behaved"), {}, {versionOk()}, {downloadOk(kAllRecords)}},
+        {QStringLiteral("other kernel version"),
+         {QStringLiteral("--kernel-version"), QStringLiteral("2.0.7")},
+         {versionConflict(QStringLiteral("2\\.0\\.7"))},
+         {downloadOk(kAllRecords)}},
         {QStringLiteral("silent"), {QStringLiteral("--silent")}, {versionTimeOut()}, {downloadTimeOut(none)}},
         {QStringLiteral("wrong first byte"),
          {QStringLiteral("--first-byte"), QStringLiteral("0x55")},
