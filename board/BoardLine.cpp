@@ -143,12 +143,14 @@ void BoardLine::writeDue(Clock::time_point now)
     }
 }
 
-void BoardLine::writeNoise(Clock::time_point now)
+void BoardLine::writeNoise(Clock::time_point now, bool hostListens)
 {
     // Noise does not queue behind delayed replies: it goes out at its own moment, also
     // between the bytes of a split reply. On a paced line it still takes its byte time.
+    // While the host has the device closed it is lost, as on a real port: a pseudo-terminal
+    // would keep it and hand it to the next open as if it had just arrived.
     const std::optional<quint8> byte = m_noise.take(now);
-    if (!byte)
+    if (!byte || !hostListens)
         return;
     const char c = char(*byte);
     if (::write(m_master, &c, 1) == 1 && m_options.baud > 0)
@@ -221,7 +223,7 @@ int BoardLine::run(KernelSim &kernel)
         now = Clock::now();
         writeDue(now);
         if (kernel.mode() != KernelSim::Mode::Pulled)
-            writeNoise(now);
+            writeNoise(now, !hungUp);
 
         // Sleep until the next thing is due, or until input comes.
         Clock::duration wait = milliseconds(500);

@@ -48,7 +48,7 @@ private:
     };
     void queue(const QByteArray &bytes, std::chrono::milliseconds delay, std::chrono::milliseconds gap);
     void writeDue(Clock::time_point now);
-    void writeNoise(Clock::time_point now);
+    void writeNoise(Clock::time_point now, bool hostListens);
     void readInput(Clock::time_point now);
     void feedDue(KernelSim &kernel, Clock::time_point now);
     void logReceived(const QByteArray &bytes);

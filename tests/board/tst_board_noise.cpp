@@ -32,6 +32,7 @@ private slots:
     void aLateLoopSendsOneByteOnly();
     void zeroMeansSilence();
     void boardSendsTheSeededNoise();
+    void noiseWhileTheHostIsAwayIsLost();
     void helpNamesTheNoiseOptions();
     void boardRejectsBadNoiseOptions_data();
     void boardRejectsBadNoiseOptions();
@@ -145,6 +146,37 @@ void TestBoardNoise::boardSendsTheSeededNoise()
     while (!answer.contains(QByteArray::fromHex("01010000")) && port.waitForReadyRead(5000))
         answer += port.readAll();
     QVERIFY2(answer.contains(QByteArray::fromHex("01010000")), answer.toHex(' ').constData());
+}
+
+void TestBoardNoise::noiseWhileTheHostIsAwayIsLost()
+{
+    BoardProcess board;
+    const QString device = board.start({QStringLiteral("--garbage-every"), QStringLiteral("5"),
+                                        QStringLiteral("--garbage-seed"), QStringLiteral("42")});
+    QVERIFY(!device.isEmpty());
+    const QByteArray model = punctualBytes(milliseconds(5), 42, 20000);
+    const auto readRun = [&device](QSerialPort &port) {
+        port.setPortName(device);
+        port.setBaudRate(19200);
+        QByteArray got;
+        if (!port.open(QIODevice::ReadWrite))
+            return got;
+        while (got.size() < 16 && port.waitForReadyRead(5000))
+            got += port.readAll();
+        port.close();
+        return got;
+    };
+    QSerialPort port;
+    const QByteArray before = readRun(port);
+    QVERIFY(before.size() >= 16);
+    const qsizetype end = model.indexOf(before) + before.size();
+    QVERIFY(end >= before.size());
+    // Away for about twenty bytes' time, well inside the board's hang-up grace.
+    QTest::qWait(100);
+    const QByteArray after = readRun(port);
+    QVERIFY(after.size() >= 16);
+    const qsizetype resumed = model.indexOf(after.left(16), end);
+    QVERIFY2(resumed > end, qPrintable(QStringLiteral("resumed at %1, left at %2").arg(resumed).arg(end)));
 }
 
 void TestBoardNoise::helpNamesTheNoiseOptions()
