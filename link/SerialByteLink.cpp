@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <termios.h>
@@ -10,6 +11,7 @@
 namespace {
 constexpr int kLineCheckMs = 300;
 constexpr int kFlushWaitMs = 2000;
+constexpr qsizetype kReadPiece = 64 * 1024;
 } // namespace
 
 SerialByteLink::SerialByteLink(QObject *parent) : ByteLink(parent)
@@ -103,6 +105,9 @@ LinkResult SerialByteLink::write(const QByteArray &bytes)
         m_port.clearError();
         return LinkResult::failure(LinkError::Other, int(m_port.error()), QStringLiteral("Writing to the serial port failed: ") + text);
     }
+    // Hand the bytes to the driver now rather than on the next turn of the event loop: a
+    // typed key would otherwise wait behind a whole turn of incoming data.
+    m_port.flush();
     return LinkResult::success();
 }
 
@@ -120,7 +125,21 @@ bool SerialByteLink::flush()
 
 QByteArray SerialByteLink::readAll()
 {
-    return m_port.readAll();
+    QByteArray bytes = m_port.readAll();
+    if (!m_port.isOpen())
+        return bytes;
+    // The library's buffer came first and is empty now, so the order is kept. The
+    // descriptor is non-blocking: the loop ends when nothing more is waiting.
+    const int fd = int(m_port.handle());
+    while (bytes.size() < ReadAhead) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + kReadPiece);
+        const ssize_t n = ::read(fd, bytes.data() + had, size_t(kReadPiece));
+        bytes.resize(had + std::max<qsizetype>(0, n));
+        if (n <= 0)
+            break;
+    }
+    return bytes;
 }
 
 void SerialByteLink::onError(QSerialPort::SerialPortError error)

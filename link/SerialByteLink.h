@@ -8,6 +8,11 @@
 class SerialByteLink : public ByteLink {
     Q_OBJECT
 public:
+    // The library reads one chunk per trip through the event loop (a pty gives at most
+    // 4 KiB). readAll takes what else is waiting at once, up to this much, so a flood
+    // costs one trip per this many bytes while one turn of the loop stays short.
+    static constexpr qsizetype ReadAhead = 256 * 1024;
+
     explicit SerialByteLink(QObject *parent = nullptr);
     ~SerialByteLink() override;
 
@@ -17,6 +22,7 @@ public:
     QString device() const override { return m_device; }
     LinkResult write(const QByteArray &bytes) override;
     bool flush() override;
+    // Everything the library holds, then what the device has waiting, up to ReadAhead.
     QByteArray readAll() override;
 
     // How a failed open is reported: the library says "permission" both for a device that
