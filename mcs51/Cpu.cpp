@@ -112,8 +112,9 @@ void Cpu::reset()
     m_activeLevels = 0;
     m_irqCheck = m_irqHold = false;
     m_t1Half = false;
-    m_txTicksLeft = m_rxTicksLeft = m_frameCycles = 0;
-    m_frameIsRx = false;
+    m_txPhase = m_txTicksLeft = m_stopTicksLeft = m_rxTicksLeft = 0;
+    m_frameCycles = m_frameStopCycles = 0;
+    m_frameHasStop = false;
     updateActivity();
     scheduleNextEvent();
 }
@@ -836,7 +837,7 @@ void Cpu::syncPeripherals()
         n -= std::uint64_t(chunk);
         if (m_timersActive)
             tickTimers(chunk);
-        if (m_frameCycles > 0)
+        if (m_frameCycles > 0 || m_frameStopCycles > 0)
             tickFrameTimes(chunk);
     }
     if (eventDue)
@@ -926,6 +927,8 @@ void Cpu::scheduleNextEvent()
     std::uint64_t ahead = kMaxBatch;
     if (m_frameCycles > 0)
         ahead = std::min(ahead, std::uint64_t(m_frameCycles));
+    if (m_frameStopCycles > 0)
+        ahead = std::min(ahead, std::uint64_t(m_frameStopCycles));
     if (m_timersActive) {
         const std::uint8_t tcon = sfrVal(sfr::TCON);
         const std::uint8_t tmod = sfrVal(sfr::TMOD);
@@ -936,8 +939,14 @@ void Cpu::scheduleNextEvent()
         const bool t2Tx = t2con & kTCLK, t2Rx = t2con & kRCLK;
         // Serial ticks until the first frame clocked by timer 1 (or timer 2) ends.
         int t1Ticks = INT_MAX, t2Ticks = INT_MAX;
+        // The transmitter's next event: TI, or the end of a stop bit.
+        int txTicks = INT_MAX;
         if (m_txTicksLeft > 0)
-            (t2Tx ? t2Ticks : t1Ticks) = m_txTicksLeft;
+            txTicks = m_txTicksLeft;
+        if (m_stopTicksLeft > 0)
+            txTicks = std::min(txTicks, m_stopTicksLeft);
+        if (txTicks != INT_MAX)
+            (t2Tx ? t2Ticks : t1Ticks) = txTicks;
         if (m_rxTicksLeft > 0) {
             int &ticks = t2Rx ? t2Ticks : t1Ticks;
             ticks = std::min(ticks, m_rxTicksLeft);
@@ -1055,9 +1064,10 @@ void Cpu::tickTimers(int n)
         }
     }
 
-    if ((m_txTicksLeft > 0 || m_rxTicksLeft > 0) && (t1Overflows || t2Overflows)) {
+    if (t1Overflows || t2Overflows) {
         // The serial port's 16x clock: timer 1 overflows, halved unless SMOD
-        // is set, or timer 2 overflows directly.
+        // is set, or timer 2 overflows directly. It runs whether or not a
+        // frame is under way: the transmitter's bit times follow it.
         int t1Ticks = t1Overflows;
         if (!(sfrVal(sfr::PCON) & 0x80)) {
             t1Ticks = (t1Overflows + (m_t1Half ? 1 : 0)) / 2;
@@ -1067,13 +1077,17 @@ void Cpu::tickTimers(int n)
         const bool t2Tx = m_variant == Variant::I8052 && (t2con & kTCLK);
         const bool t2Rx = m_variant == Variant::I8052 && (t2con & kRCLK);
         tickUart(t2Tx ? t2Overflows : t1Ticks, t2Rx ? t2Overflows : t1Ticks);
-    } else if (t1Overflows & 1) {
-        m_t1Half = !m_t1Half;
     }
 }
 
 // ---- serial port --------------------------------------------------------
 
+// The data sheet's rule for modes 1 to 3: TI "is set by hardware at the
+// beginning of the stop bit", and the frame starts at the first rollover of
+// the divide-by-16 counter after the SBUF write, not at the write itself, so
+// TI rises 9 to 10 bit times after the write in mode 1 (10 to 11 in modes 2
+// and 3). A write during a stop bit thus starts its frame when the stop bit
+// ends. Mode 0 sets TI at the end of the eighth bit.
 void Cpu::startTransmit(std::uint8_t byte)
 {
     m_txByte = byte;
@@ -1081,17 +1095,34 @@ void Cpu::startTransmit(std::uint8_t byte)
     switch (mode) {
     case 0: // shift register: eight bits at one per machine cycle
         m_frameCycles = 8;
-        m_frameIsRx = false;
+        m_frameHasStop = false;
         break;
     case 2: // eleven bits at 1/64 (SMOD: 1/32) of the crystal
-        m_frameCycles = (sfrVal(sfr::PCON) & 0x80) ? 30 : 59;
-        m_frameIsRx = false;
+        m_frameCycles = cyclesToMode2Rollover(10);
+        m_frameStopDelay = cyclesToMode2Rollover(11) - m_frameCycles;
+        m_frameHasStop = true;
         break;
     default: // start bit, 8 data bits (and TB8 in mode 3), stop bit; 16 clocks each
-        m_txTicksLeft = (mode == 1 ? 10 : 11) * 16;
-        m_t1Half = false;
+        m_txTicksLeft = (16 - m_txPhase) + (mode == 1 ? 9 : 10) * 16;
         break;
     }
+}
+
+// Mode 2's divide-by-16 counter runs from the oscillator, so its rollovers
+// fall on multiples of a bit time counted from reset. Returns the machine
+// cycles from now until extraBits bit times after the next rollover.
+int Cpu::cyclesToMode2Rollover(std::uint64_t extraBits) const
+{
+    const std::uint64_t bit = (sfrVal(sfr::PCON) & 0x80) ? 32 : 64; // oscillator periods
+    const std::uint64_t now = 12 * m_syncedAt;
+    const std::uint64_t at = (now / bit + 1 + extraBits) * bit;
+    return int((at + 11) / 12 - m_syncedAt);
+}
+
+void Cpu::frameOnWire(std::uint8_t byte)
+{
+    if (onTransmit)
+        onTransmit(byte, uartBaud());
 }
 
 void Cpu::tickUart(int txTicks, int rxTicks)
@@ -1099,14 +1130,32 @@ void Cpu::tickUart(int txTicks, int rxTicks)
     // A frame the transmit callback starts (a loopback) begins after these
     // ticks, however many instructions they cover.
     const bool receiving = m_rxTicksLeft > 0;
-    if (m_txTicksLeft > 0 && txTicks > 0) {
-        m_txTicksLeft -= txTicks;
-        if (m_txTicksLeft <= 0) {
-            m_txTicksLeft = 0;
-            sfrRef(sfr::SCON) |= kTI;
-            m_irqCheck = true;
-            if (onTransmit)
-                onTransmit(m_txByte, uartBaud());
+    if (txTicks > 0) {
+        m_txPhase = (m_txPhase + txTicks) & 15;
+        // A stop bit ends (where the next frame may start) long before that
+        // frame's TI, so the two never fall into the same ticks.
+        if (m_stopTicksLeft > 0) {
+            m_stopTicksLeft -= txTicks;
+            if (m_stopTicksLeft <= 0) {
+                m_stopTicksLeft = 0;
+                frameOnWire(m_stopByte);
+            }
+        }
+        if (m_txTicksLeft > 0) {
+            m_txTicksLeft -= txTicks;
+            if (m_txTicksLeft <= 0) {
+                // The last instruction may have run past TI into the stop bit.
+                const int intoStop = -m_txTicksLeft;
+                m_txTicksLeft = 0;
+                sfrRef(sfr::SCON) |= kTI;
+                m_irqCheck = true;
+                m_stopByte = m_txByte;
+                m_stopTicksLeft = 16 - intoStop;
+                if (m_stopTicksLeft <= 0) {
+                    m_stopTicksLeft = 0;
+                    frameOnWire(m_stopByte);
+                }
+            }
         }
     }
     if (receiving && m_rxTicksLeft > 0 && rxTicks > 0) {
@@ -1114,8 +1163,9 @@ void Cpu::tickUart(int txTicks, int rxTicks)
         if (m_rxTicksLeft <= 0) {
             m_rxTicksLeft = 0;
             std::uint8_t &scon = sfrRef(sfr::SCON);
-            // A frame that arrives while RI is still set is lost (overrun);
-            // the stop bit (RB8) is 1, so SM2 never holds it back.
+            // A frame that arrives while RI is still set is lost (overrun).
+            // SM2 never holds one back: RB8 takes the stop bit in mode 1 and
+            // the line's stop bit as the ninth bit in mode 3, both 1.
             if (!(scon & kRI)) {
                 m_rxBuffer = m_rxByte;
                 scon |= kRI | 0x04;
@@ -1127,15 +1177,32 @@ void Cpu::tickUart(int txTicks, int rxTicks)
 
 void Cpu::tickFrameTimes(int cycles)
 {
-    m_frameCycles -= cycles;
-    if (m_frameCycles > 0)
-        return;
-    m_frameCycles = 0;
-    if (!m_frameIsRx) {
-        sfrRef(sfr::SCON) |= kTI;
-        m_irqCheck = true;
-        if (onTransmit)
-            onTransmit(m_txByte, uartBaud());
+    if (m_frameStopCycles > 0) {
+        m_frameStopCycles -= cycles;
+        if (m_frameStopCycles <= 0) {
+            m_frameStopCycles = 0;
+            frameOnWire(m_frameStopByte);
+        }
+    }
+    if (m_frameCycles > 0) {
+        m_frameCycles -= cycles;
+        if (m_frameCycles <= 0) {
+            sfrRef(sfr::SCON) |= kTI;
+            m_irqCheck = true;
+            if (m_frameHasStop) {
+                // The last instruction may have run past TI into the stop bit.
+                m_frameStopByte = m_txByte;
+                m_frameStopCycles = m_frameStopDelay + m_frameCycles;
+                m_frameCycles = 0;
+                if (m_frameStopCycles <= 0) {
+                    m_frameStopCycles = 0;
+                    frameOnWire(m_frameStopByte);
+                }
+            } else {
+                m_frameCycles = 0;
+                frameOnWire(m_txByte);
+            }
+        }
     }
 }
 
@@ -1192,7 +1259,10 @@ RxResult Cpu::receiveByte(std::uint8_t byte, double lineBaud)
     if (rate <= 0.0 || std::fabs(lineBaud - rate) > 0.025 * rate)
         return RxResult::RateMismatch;
     m_rxByte = byte;
-    m_rxTicksLeft = (mode == 1 ? 10 : 11) * 16;
+    // The data sheet: RI "is set by hardware ... halfway through the stop bit
+    // time", when the last sample is taken: 9.5 bit times after the start
+    // edge in mode 1 (start, 8 data bits), 10.5 in mode 3 (and the ninth).
+    m_rxTicksLeft = (mode == 1 ? 9 : 10) * 16 + 8;
     scheduleNextEvent();
     return RxResult::Accepted;
 }

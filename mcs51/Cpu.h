@@ -99,13 +99,18 @@ public:
     // Serial port. The bit rate the program set, in baud (0 when its clock
     // source is stopped or the port is in a mode without a timer clock).
     double uartBaud() const;
-    // Offers one received frame at lineBaud. When accepted, RI rises (and the
-    // byte can be read from SBUF) one frame time later, as on a real line.
+    // Offers one received frame at lineBaud, its start bit beginning now. When
+    // accepted, RI rises (and the byte can be read from SBUF) halfway through
+    // the stop bit, 9.5 bit times later (10.5 in mode 3), when the receiver
+    // takes its last sample; from then on it looks for the next start bit.
     RxResult receiveByte(std::uint8_t byte, double lineBaud);
     bool receiverBusy() const { return m_rxTicksLeft > 0; }
 
-    // Called when the transmitter has shifted a byte out (TI rises), with the
-    // bit rate it was sent at, so the board can compare it with its line.
+    // Called when a frame is complete on the wire, with the bit rate it was
+    // sent at, so the board can compare it with its line. That is the end of
+    // the stop bit, one bit time after TI rose at its beginning (in mode 0,
+    // which has no stop bit, together with TI after the eighth bit). A byte
+    // written to SBUF during the stop bit starts when the stop bit is over.
     std::function<void(std::uint8_t byte, double baud)> onTransmit;
     // SFR hooks: the read hook may replace the value a program reads (return
     // true and set value); the write hook sees every SFR write after it took effect.
@@ -126,6 +131,8 @@ private:
     void tickFrameTimes(int cycles);
     bool checkInterrupts();
     void startTransmit(std::uint8_t byte);
+    void frameOnWire(std::uint8_t byte);
+    int cyclesToMode2Rollover(std::uint64_t extraBits) const;
     void updateActivity();
     double timer1Baud() const;
     double timer2Baud() const;
@@ -190,13 +197,23 @@ private:
 
     bool m_timersActive = false;
     bool m_uartActive = false;
-    bool m_t1Half = false; // divide-by-two of timer 1 overflows when SMOD is 0
-    int m_txTicksLeft = 0; // 16x clock ticks until the frame leaves the shift register
+    // Serial modes 1 and 3 count the 16x clock (timer 1 or timer 2 overflows).
+    // The transmitter shifts a bit out at each rollover of its divide-by-16
+    // counter, so a frame starts at the first rollover after the SBUF write.
+    bool m_t1Half = false;    // divide-by-two of timer 1 overflows when SMOD is 0
+    int m_txPhase = 0;        // the transmitter's divide-by-16 counter
+    int m_txTicksLeft = 0;    // 16x clock ticks until TI, as the stop bit begins
+    int m_stopTicksLeft = 0;  // ... until the stop bit of m_stopByte's frame ends
     std::uint8_t m_txByte = 0;
+    std::uint8_t m_stopByte = 0;
     int m_rxTicksLeft = 0;
     std::uint8_t m_rxByte = 0;
-    int m_frameCycles = 0; // serial modes 0 and 2: machine cycles until the frame ends
-    bool m_frameIsRx = false;
+    // Serial modes 0 and 2, timed in machine cycles from the oscillator.
+    int m_frameCycles = 0;     // until TI
+    int m_frameStopCycles = 0; // until the mode 2 stop bit of m_frameStopByte ends
+    int m_frameStopDelay = 0;  // from TI to the end of the stop bit
+    bool m_frameHasStop = false;
+    std::uint8_t m_frameStopByte = 0;
 };
 
 } // namespace mcs51

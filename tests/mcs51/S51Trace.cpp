@@ -15,11 +15,16 @@ QString TraceRow::text() const
 
 bool TraceRow::sameState(const TraceRow &o) const
 {
+    return pc == o.pc && op == o.op && sameRegisters(o);
+}
+
+bool TraceRow::sameRegisters(const TraceRow &o) const
+{
     // P is left out: after a byte write to PSW (MOV, POP, ...) s51 keeps the
     // written P until A changes, while on an 8051 P always follows A, which
     // our core does by construction (Cpu::psw()). test_mcs51_instructions checks it.
-    return pc == o.pc && op == o.op && a == o.a && b == o.b && (psw & 0xFE) == (o.psw & 0xFE) && sp == o.sp
-        && dptr == o.dptr && std::equal(r, r + 8, o.r);
+    return a == o.a && b == o.b && (psw & 0xFE) == (o.psw & 0xFE) && sp == o.sp && dptr == o.dptr
+        && std::equal(r, r + 8, o.r);
 }
 
 namespace {
@@ -156,6 +161,7 @@ QVector<TraceRow> coreTrace(mcs51::Cpu &cpu, int count)
         TraceRow row;
         row.pc = cpu.pc();
         row.op = cpu.code(cpu.pc());
+        row.operand = cpu.code(quint16(cpu.pc() + 1));
         const quint64 before = cpu.instructions();
         cpu.step();
         const bool entry = cpu.instructions() == before;
@@ -178,9 +184,11 @@ QVector<TraceRow> coreTrace(mcs51::Cpu &cpu, int count)
             TraceRow &last = rows.last();
             const quint16 pc = last.pc;
             const quint8 op = last.op;
+            const quint8 operand = last.operand;
             last = row;
             last.pc = pc;
             last.op = op;
+            last.operand = operand;
             continue;
         }
         foldNext = false;
@@ -189,12 +197,81 @@ QVector<TraceRow> coreTrace(mcs51::Cpu &cpu, int count)
     return rows;
 }
 
-int firstDifference(const QVector<TraceRow> &ref, const QVector<TraceRow> &ours, bool compareCycles)
+Alignment alignTraces(const QVector<TraceRow> &ref, const QVector<TraceRow> &ours, double bitCycles)
 {
-    const int n = int(std::min(ref.size(), ours.size()));
-    for (int i = 0; i < n; ++i) {
-        if (!ref[i].sameState(ours[i]) || (compareCycles && ref[i].cycles != ours[i].cycles - ours[i].interrupts))
-            return i;
+    Alignment result;
+    auto fail = [&](int at, const QString &why) {
+        result.refAt = at;
+        result.why = why;
+        return result;
+    };
+    auto ourCycles = [&](int j) { return qint64(ours[j].cycles) - qint64(ours[j].interrupts); };
+    // The longest instruction: an interrupt is taken after the one it falls in.
+    constexpr qint64 kLongest = 4;
+    qint64 offset = 0; // s51's count less ours on rows that match
+    int i = 0, j = 0;
+    while (i < ref.size() && j < ours.size()) {
+        if (ref[i].sameState(ours[j])) {
+            if (qint64(ref[i].cycles) - ourCycles(j) != offset)
+                return fail(i, QStringLiteral("cycle count, %1 apart where %2 was expected")
+                                   .arg(qint64(ref[i].cycles) - ourCycles(j))
+                                   .arg(offset));
+            ++i;
+            ++j;
+            continue;
+        }
+        if (i == 0 || j == 0)
+            return fail(i, QStringLiteral("state"));
+        // The wait loop both sides ran until here: the last matched rows that
+        // changed no register, and the addresses they ran.
+        const TraceRow &last = ours[j - 1];
+        QVector<quint16> loop;
+        qint64 pass = kLongest;
+        for (int k = j - 1; k >= 0 && k >= j - 8 && ours[k].sameRegisters(last); --k) {
+            if (k < j - 1 && ours[k].pc == last.pc && pass == kLongest)
+                pass = qint64(last.cycles - ours[k].cycles);
+            loop.append(ours[k].pc);
+        }
+        auto idle = [&](const TraceRow &row) { return row.sameRegisters(last) && loop.contains(row.pc); };
+        int k = i;
+        while (k < ref.size() && !ref[k].sameState(ours[j]) && idle(ref[k]))
+            ++k;
+        int l = j;
+        while (l < ours.size() && !ours[l].sameState(ref[i]) && idle(ours[l]))
+            ++l;
+        const bool refWaitsLonger = k < ref.size() && ref[k].sameState(ours[j]);
+        const bool oursWaitsLonger = l < ours.size() && ours[l].sameState(ref[i]);
+        const bool tiPoll = (last.op == 0x10 || last.op == 0x20 || last.op == 0x30) && last.operand == 0x99;
+
+        if (tiPoll && k == ref.size())
+            return result; // s51's trace ends while it still waits for TI
+        if (tiPoll && refWaitsLonger) {
+            const qint64 gain = qint64(ref[k].cycles) - ourCycles(j) - offset;
+            result.tiGains.append(gain);
+            if (gain < 0 || double(gain) >= bitCycles + double(pass))
+                return fail(i, QStringLiteral("TI %1 cycles earlier than s51's; the frame's timing allows 0 to %2")
+                                   .arg(gain)
+                                   .arg(bitCycles + double(pass)));
+            ++result.tiWaits;
+            offset += gain;
+            i = k;
+            continue;
+        }
+        // After a gain, an interrupt ends an idle loop at the same moment in both.
+        const int entry = oursWaitsLonger ? l : j;
+        if (result.tiWaits > 0 && (oursWaitsLonger || refWaitsLonger) && entry > 0
+            && ours[entry].interrupts > ours[entry - 1].interrupts) {
+            const int refEntry = oursWaitsLonger ? i : k;
+            const qint64 now = qint64(ref[refEntry].cycles) - ourCycles(entry);
+            if (qAbs(now) > kLongest)
+                return fail(i, QStringLiteral("interrupt %1 cycles apart in the two").arg(now));
+            ++result.regained;
+            offset = now;
+            i = refEntry;
+            j = entry;
+            continue;
+        }
+        return fail(i, QStringLiteral("state"));
     }
-    return ref.size() == ours.size() ? -1 : n;
+    return result;
 }

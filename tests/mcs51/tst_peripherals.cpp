@@ -39,6 +39,26 @@ std::vector<std::uint8_t> uartSetup(bool smod)
             0x75, 0x8D, 0xFD, 0x75, 0x8B, 0xFD, 0xD2, 0x8E};
 }
 
+// The serial port's bit clocks at 11.0592 MHz, in machine cycles per bit.
+enum class SerialClock {
+    Timer1,     // TH1 = 0xFD: 19200 baud with SMOD, 9600 without; 3 cycles per overflow
+    Timer2,     // RCAP2 = 0xFFDC for sending and receiving: 9600 baud, 6 cycles per 16x tick
+    Oscillator, // mode 2 with SMOD: 1/32 of the crystal
+};
+
+// SCON = mode (with REN), then the clock; ends with the clock running.
+std::vector<std::uint8_t> serialSetup(int mode, SerialClock clock, bool smod)
+{
+    std::vector<std::uint8_t> code{0x75, 0x98, std::uint8_t(mode << 6 | 0x10), 0x75, 0x87,
+                                   std::uint8_t(smod ? 0x80 : 0x00)};
+    if (clock == SerialClock::Timer1)
+        code.insert(code.end(), {0x75, 0x89, 0x20, 0x75, 0x8D, 0xFD, 0x75, 0x8B, 0xFD, 0xD2, 0x8E});
+    else if (clock == SerialClock::Timer2)
+        code.insert(code.end(), {0x75, 0xCB, 0xFF, 0x75, 0xCA, 0xDC, 0x75, 0xCD, 0xFF, 0x75, 0xCC, 0xDC,
+                                 0x75, 0xC8, 0x34});
+    return code;
+}
+
 } // namespace
 
 class TestPeripherals : public QObject
@@ -53,7 +73,9 @@ private slots:
     void interruptWaitsAfterReti();
     void uartTransmitTiming_data();
     void uartTransmitTiming();
-    void uartReceive();
+    void uartReceiveTiming_data();
+    void uartReceiveTiming();
+    void uartReceiveRefusals();
     void hooks();
 };
 
@@ -186,55 +208,164 @@ void TestPeripherals::interruptWaitsAfterReti()
     QVERIFY(cpu->iram(0x30) >= 20);
 }
 
+// The data sheet, serial port control: TI "is set by hardware at the end of
+// the 8th bit time in mode 0, or at the beginning of the stop bit in the other
+// modes". A frame starts at the first rollover of the divide-by-16 counter
+// after the SBUF write, so TI follows the write after 9 to 10 bit times (10 to
+// 11 with the ninth bit of modes 2 and 3). The frame is complete on the wire
+// (onTransmit) one bit time after TI, and a byte written during the stop bit
+// starts only when the stop bit is over.
 void TestPeripherals::uartTransmitTiming_data()
 {
     QTest::addColumn<int>("variant");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("clock");
     QTest::addColumn<bool>("smod");
     QTest::addColumn<double>("baud");
-    QTest::addColumn<int>("frameCycles");
+    QTest::addColumn<double>("bitCycles");
+    QTest::addColumn<double>("secondWriteBits"); // after TI was seen; < 1: within the stop bit
+    QTest::addColumn<double>("tolerance");       // cycles: a poll loop's pass and one 16x tick
 
-    // Ten bits of 32 (SMOD: 16) timer overflows every 3 machine cycles.
+    const int t1 = int(SerialClock::Timer1), t2 = int(SerialClock::Timer2);
     // s51 sends twice as fast on its 8052 types with SMOD clear; the data
     // sheet's rate is the same for both parts.
-    QTest::newRow("8051 9600") << int(Variant::I8051) << false << 9600.0 << 960;
-    QTest::newRow("8052 9600") << int(Variant::I8052) << false << 9600.0 << 960;
-    QTest::newRow("8052 19200") << int(Variant::I8052) << true << 19200.0 << 480;
+    QTest::newRow("8051 mode 1, timer 1, 9600") << int(Variant::I8051) << 1 << t1 << false << 9600.0 << 96.0 << 0.5 << 8.0;
+    QTest::newRow("8052 mode 1, timer 1, 9600") << int(Variant::I8052) << 1 << t1 << false << 9600.0 << 96.0 << 0.5 << 8.0;
+    QTest::newRow("8052 mode 1, timer 1, 19200") << int(Variant::I8052) << 1 << t1 << true << 19200.0 << 48.0 << 0.5 << 5.0;
+    QTest::newRow("write after the stop bit waits for a rollover") << int(Variant::I8052) << 1 << t1 << true << 19200.0 << 48.0 << 1.5 << 5.0;
+    QTest::newRow("8052 mode 1, timer 2, 9600") << int(Variant::I8052) << 1 << t2 << false << 9600.0 << 96.0 << 0.5 << 8.0;
+    QTest::newRow("timer 2, write after the stop bit") << int(Variant::I8052) << 1 << t2 << false << 9600.0 << 96.0 << 2.5 << 8.0;
+    QTest::newRow("8052 mode 3, timer 1, 19200") << int(Variant::I8052) << 3 << t1 << true << 19200.0 << 48.0 << 0.5 << 5.0;
+    QTest::newRow("8052 mode 3, timer 2, 9600") << int(Variant::I8052) << 3 << t2 << false << 9600.0 << 96.0 << 0.5 << 8.0;
+    // 2.67 cycles a bit: only the order of the events can be seen, not their phase.
+    QTest::newRow("8052 mode 2, SMOD") << int(Variant::I8052) << 2 << int(SerialClock::Oscillator) << true
+                                       << 345600.0 << 32.0 / 12.0 << 0.0 << 3.0;
 }
 
 void TestPeripherals::uartTransmitTiming()
 {
     QFETCH(int, variant);
+    QFETCH(int, mode);
+    QFETCH(int, clock);
     QFETCH(bool, smod);
     QFETCH(double, baud);
-    QFETCH(int, frameCycles);
-    std::vector<std::uint8_t> code = uartSetup(smod);
+    QFETCH(double, bitCycles);
+    QFETCH(double, secondWriteBits);
+    QFETCH(double, tolerance);
+    std::vector<std::uint8_t> code = serialSetup(mode, SerialClock(clock), smod);
     const std::uint16_t send = std::uint16_t(code.size());
-    // MOV SBUF,#'A' ; JNB TI,$ ; MOV SBUF,#'B' ; JNB TI,$ ; SJMP $ (TI is not cleared:
-    // the second byte is measured from its own SBUF write)
-    code.insert(code.end(), {0x75, 0x99, 0x41, 0x30, 0x99, 0xFD, 0xC2, 0x99, 0x75, 0x99, 0x42, 0x30, 0x99, 0xFD, 0x80, 0xFE});
+    // Between the two bytes CLR TI and MOV R7 take a cycle each, DJNZ R7,$ two a pass.
+    const int passes = std::max(1, int(std::lround((secondWriteBits * bitCycles - 2) / 2)));
+    // MOV SBUF,#'A' ; JNB TI,$ ; CLR TI ; MOV R7,#passes ; DJNZ R7,$ ; MOV SBUF,#'B' ; JNB TI,$ ; SJMP $
+    code.insert(code.end(), {0x75, 0x99, 0x41, 0x30, 0x99, 0xFD, 0xC2, 0x99, 0x7F, std::uint8_t(passes), 0xDF, 0xFE,
+                             0x75, 0x99, 0x42, 0x30, 0x99, 0xFD, 0x80, 0xFE});
+    const std::uint16_t done = std::uint16_t(code.size() - 2);
     auto cpu = makeCpu(code, Variant(variant));
     std::vector<std::pair<quint8, double>> sent;
-    std::vector<quint64> when;
+    std::vector<double> writes, tiRises, onWire;
     cpu->onTransmit = [&](std::uint8_t byte, double rate) {
         sent.emplace_back(byte, rate);
-        when.push_back(cpu->cycles());
+        onWire.push_back(double(cpu->cycles()));
+    };
+    // The hook runs before the writing instruction's cycles are counted: the write's moment.
+    cpu->sfrWriteHook = [&](std::uint8_t address, std::uint8_t) {
+        if (address == sfr::SBUF)
+            writes.push_back(double(cpu->cycles()));
     };
     QVERIFY(stepTo(*cpu, send));
     QCOMPARE(cpu->uartBaud(), baud);
-    const quint64 start = cpu->cycles();
-    QVERIFY(stepTo(*cpu, std::uint16_t(send + 6)));
-    QCOMPARE(sent.size(), size_t(1));
-    QCOMPARE(sent[0].first, quint8('A'));
-    QCOMPARE(sent[0].second, baud);
-    // TI rises one frame after the write, give or take one timer period.
-    const qint64 frame = qint64(when[0] - start) - 2; // the MOV SBUF itself
-    QVERIFY2(qAbs(frame - frameCycles) <= 3, qPrintable(QString::number(frame)));
-    QVERIFY(stepTo(*cpu, std::uint16_t(send + 14)));
+    for (int i = 0; i < 100000 && cpu->pc() != done; ++i) {
+        const bool before = cpu->peekDirect(sfr::SCON) & 0x02;
+        cpu->step();
+        if (!before && (cpu->peekDirect(sfr::SCON) & 0x02))
+            tiRises.push_back(double(cpu->cycles()));
+    }
+    cpu->run(std::uint64_t(2 * bitCycles) + 4); // the second stop bit
+    QCOMPARE(writes.size(), size_t(2));
+    QCOMPARE(tiRises.size(), size_t(2));
     QCOMPARE(sent.size(), size_t(2));
-    QVERIFY(qAbs(qint64(when[1] - when[0]) - frameCycles) <= 8);
+    QCOMPARE(sent[0], std::make_pair(quint8('A'), baud));
+    QCOMPARE(sent[1].first, quint8('B'));
+
+    const double frameBits = mode == 1 ? 10 : 11;
+    auto bits = [&](double cycles) { return QString::number(cycles / bitCycles, 'f', 2); };
+    // TI as the stop bit begins, 9 to 10 bit times after the write (10 to 11).
+    const double toTi = tiRises[0] - writes[0];
+    QVERIFY2(toTi >= (frameBits - 1) * bitCycles - tolerance && toTi <= frameBits * bitCycles + tolerance,
+             qPrintable(bits(toTi)));
+    // The frame is on the wire once its stop bit is over.
+    for (int i = 0; i < 2; ++i) {
+        const double stop = onWire[i] - tiRises[i];
+        if (mode == 2)
+            QVERIFY2(stop > 0, qPrintable(bits(stop)));
+        else
+            QVERIFY2(std::abs(stop - bitCycles) <= tolerance, qPrintable(bits(stop)));
+    }
+    if (mode == 2)
+        return;
+    // The second frame starts at the first rollover after its write: the end of
+    // the first stop bit, or a whole number of bit times later on an idle line.
+    const double wait = std::floor((writes[1] - tiRises[0]) / bitCycles);
+    QCOMPARE(wait, std::floor(secondWriteBits));
+    const double gap = tiRises[1] - tiRises[0];
+    QVERIFY2(std::abs(gap - (frameBits + wait) * bitCycles) <= tolerance, qPrintable(bits(gap)));
+    const double wireGap = onWire[1] - onWire[0];
+    QVERIFY2(std::abs(wireGap - (frameBits + wait) * bitCycles) <= tolerance, qPrintable(bits(wireGap)));
 }
 
-void TestPeripherals::uartReceive()
+// The data sheet: RI "is set by hardware ... halfway through the stop bit time"
+// in modes 1 and 3, when the receiver takes its last sample; then it looks
+// for the next start bit, so frames sent back to back are all received.
+void TestPeripherals::uartReceiveTiming_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("clock");
+    QTest::addColumn<bool>("smod");
+    QTest::addColumn<double>("baud");
+    QTest::addColumn<double>("tickCycles"); // one 16x clock tick
+
+    const int t1 = int(SerialClock::Timer1), t2 = int(SerialClock::Timer2);
+    QTest::newRow("mode 1, timer 1, 19200") << 1 << t1 << true << 19200.0 << 3.0;
+    QTest::newRow("mode 1, timer 1, 9600") << 1 << t1 << false << 9600.0 << 6.0;
+    QTest::newRow("mode 1, timer 2, 9600") << 1 << t2 << false << 9600.0 << 6.0;
+    QTest::newRow("mode 3, timer 1, 19200") << 3 << t1 << true << 19200.0 << 3.0;
+}
+
+void TestPeripherals::uartReceiveTiming()
+{
+    QFETCH(int, mode);
+    QFETCH(int, clock);
+    QFETCH(bool, smod);
+    QFETCH(double, baud);
+    QFETCH(double, tickCycles);
+    std::vector<std::uint8_t> code = serialSetup(mode, SerialClock(clock), smod);
+    // loop: JNB RI,loop ; CLR RI ; SJMP loop
+    code.insert(code.end(), {0x30, 0x98, 0xFD, 0xC2, 0x98, 0x80, 0xF9});
+    auto cpu = makeCpu(code);
+    QVERIFY(stepTo(*cpu, std::uint16_t(code.size() - 7)));
+    const double frameBits = mode == 1 ? 10 : 11;
+    const double bitCycles = 16 * tickCycles;
+    double start = double(cpu->cycles());
+    const char bytes[] = "ok!";
+    for (char byte : {bytes[0], bytes[1], bytes[2]}) {
+        QCOMPARE(cpu->receiveByte(quint8(byte), baud), RxResult::Accepted);
+        while (!(cpu->peekDirect(sfr::SCON) & 0x01) && double(cpu->cycles()) - start < 5000)
+            cpu->step();
+        // Seen at the end of a step (up to 2 cycles late); the first tick comes up to one tick after the edge.
+        const double toRi = double(cpu->cycles()) - start;
+        const double expected = (frameBits - 0.5) * bitCycles;
+        QVERIFY2(toRi >= expected - tickCycles && toRi <= expected + 2, qPrintable(QString::number(toRi)));
+        QCOMPARE(cpu->peekDirect(sfr::SBUF), quint8(byte));
+        QVERIFY(cpu->peekDirect(sfr::SCON) & 0x04); // RB8: the stop bit (mode 3: the ninth bit)
+        QVERIFY(!cpu->receiverBusy());
+        // The next frame's start bit follows this one's stop bit.
+        while (double(cpu->cycles()) < start + frameBits * bitCycles)
+            cpu->step();
+        start = double(cpu->cycles());
+    }
+}
+
+void TestPeripherals::uartReceiveRefusals()
 {
     std::vector<std::uint8_t> code = uartSetup(true);
     code.insert(code.end(), {0x80, 0xFE}); // SJMP $
@@ -243,16 +374,11 @@ void TestPeripherals::uartReceive()
     QVERIFY(stepTo(*cpu, std::uint16_t(code.size() - 2)));
     QCOMPARE(cpu->receiveByte('x', 9600), RxResult::RateMismatch);
     QCOMPARE(cpu->receiveByte('x', 19200 * 1.04), RxResult::RateMismatch);
-    const quint64 start = cpu->cycles();
     QCOMPARE(cpu->receiveByte('x', 19200 * 1.01), RxResult::Accepted);
     QCOMPARE(cpu->receiveByte('y', 19200), RxResult::Busy);
     QVERIFY(cpu->receiverBusy());
-    while (!(cpu->peekDirect(sfr::SCON) & 0x01) && cpu->cycles() - start < 5000)
-        cpu->step();
-    // RI rises a frame (480 cycles at 19200) after the byte began.
-    QVERIFY(qAbs(qint64(cpu->cycles() - start) - 480) <= 4);
+    cpu->run(480);
     QCOMPARE(cpu->peekDirect(sfr::SBUF), quint8('x'));
-    QVERIFY(!cpu->receiverBusy());
     // While RI is still set, the next frame is lost (overrun), as on the chip.
     QCOMPARE(cpu->receiveByte('z', 19200), RxResult::Accepted);
     cpu->run(600);
