@@ -26,7 +26,7 @@ void RenderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings
         }
         if (i >= n)
             break;
-        numbers.clear();
+        numbers.truncate(0); // keeps the buffer for the next run of control bytes
         while (i < n && p[i] < below) {
             const unsigned v = p[i];
             char form[6];

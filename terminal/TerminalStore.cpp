@@ -54,6 +54,13 @@ void TerminalStore::setSpillDevice(QIODevice *device)
 
 quint16 TerminalStore::paletteIndex(ColorRef color)
 {
+    // Three settings give the colours, so the palette is nearly always tiny; looking
+    // through it beats hashing for every piece, and a piece is often a single "<n>".
+    const size_t few = std::min<size_t>(m_palette.size(), 8);
+    for (size_t i = 0; i < few; ++i) {
+        if (m_palette[i] == color)
+            return quint16(i);
+    }
     auto it = m_paletteIndex.constFind(color);
     if (it != m_paletteIndex.constEnd())
         return *it;
