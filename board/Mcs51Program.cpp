@@ -11,11 +11,10 @@ namespace {
 // A receiver still shifting in the previous frame is looked at again this much later
 // (one sixteenth of a bit at 19200 baud at 11.0592 MHz is about 3 cycles).
 constexpr std::uint64_t kBusyRetryCycles = 8;
-// Host bytes reach the pin 11 bit times apart: the frame and one idle bit. The core raises
-// TI only after the whole stop bit, half a bit to a bit later than the silicon does, so a
-// program echoing at the line's own rate would otherwise fall a few cycles behind with every
-// byte and lose one to overrun every twenty or so.
-constexpr double kHostBitsPerByte = 11.0;
+// Host bytes reach the pin back to back, 10 bit times apart, as a real line sends a paste.
+// A program that echoes each byte keeps up: RI rises halfway through the stop bit and TI
+// as the echo's stop bit begins, so it sends one frame per frame received.
+constexpr double kHostBitsPerByte = 10.0;
 } // namespace
 
 Mcs51Program::Mcs51Program(Mcs51Options options, Now now)

@@ -72,6 +72,7 @@ private slots:
     void everyByteCrossesCloseRates_data();
     void everyByteCrossesCloseRates();
     void helloGreetsAndEchoes();
+    void typedBurstIsNotOverrun_data();
     void typedBurstIsNotOverrun();
     void pacedByTheClock();
     void longStallIsSkippedNotRaced();
@@ -145,19 +146,32 @@ void TestBoardMcs51::helloGreetsAndEchoes()
     QCOMPARE(rig.program.counts().sentGarbled + rig.program.counts().sentLost, quint64(0));
 }
 
+void TestBoardMcs51::typedBurstIsNotOverrun_data()
+{
+    // When the burst comes, relative to the slices and so to the program's bit clock.
+    QTest::addColumn<int>("startMicroseconds");
+    QTest::newRow("on a slice") << 0;
+    QTest::newRow("a third of a bit into a slice") << 3017;
+    QTest::newRow("half a bit later") << 3043;
+    QTest::newRow("most of a bit later") << 3060;
+}
+
 void TestBoardMcs51::typedBurstIsNotOverrun()
 {
-    // A paste arrives in one read; on the line the bytes still come one frame apart, so
-    // a program that keeps up with the line loses none.
+    // A paste arrives in one read; on the line the bytes still come back to back, one frame
+    // apart, so a program that echoes each one as it comes loses none, as on the chip.
+    QFETCH(int, startMicroseconds);
     Rig rig;
     rig.program.start(exampleMemory("hello"), rig.out);
     rig.advance(200ms);
     rig.out.take();
-    const QByteArray burst = "The quick brown fox jumps over the lazy dog 0123456789";
+    rig.now += std::chrono::microseconds(startMicroseconds);
+    const QByteArray burst = QByteArray("The quick brown fox jumps over the lazy dog 0123456789 ").repeated(4);
     rig.program.receive(burst, rig.out);
     rig.advance(500ms);
     QCOMPARE(rig.out.take(), burst);
     QCOMPARE(rig.program.counts().receivedLost, quint64(0));
+    QCOMPARE(rig.program.counts().received, quint64(burst.size()));
 }
 
 void TestBoardMcs51::pacedByTheClock()
