@@ -57,11 +57,12 @@ FrmAbout::FrmAbout(const KernelVersion &kernel, Prompter &prompter, QWidget *par
     auto *picIcon = new QLabel(this);
     picIcon->setPixmap(windowIcon().isNull() ? style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48)
                                              : windowIcon().pixmap(48));
-    m_lblTitle = new QLabel(lines(AboutText::Title()), this);
-    QFont big = m_lblTitle->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    m_lblTitle->setFont(big);
+    // The title's first line large, the notice line under it in the normal font.
+    const QStringList title = AboutText::Title().split(QStringLiteral("\r\n"));
+    m_lblTitle = new QLabel(QStringLiteral("<span style=\"font-size:x-large; font-weight:bold\">%1</span><br>%2")
+                                .arg(title.value(0).toHtmlEscaped(), title.value(1).toHtmlEscaped()),
+                            this);
+    m_lblTitle->setTextFormat(Qt::RichText);
     m_lblVersion = new QLabel(AboutText::Version(QCoreApplication::applicationVersion()), this);
     m_lblDescription = new QLabel(lines(AboutText::Description(kernel)), this);
     auto *lblDisclaimer = new QLabel(AboutText::Disclaimer(), this);
