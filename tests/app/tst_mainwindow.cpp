@@ -178,6 +178,18 @@ private slots:
         QCOMPARE(terminal->height(), area.height());
         QVERIFY(terminal->x() >= status->x() + status->width() - 1);
         QCOMPARE(AppSettings().Tile(), QStringLiteral("Vertical"));
+
+        // A run that changes nothing writes the file back byte for byte.
+        auto fileBytes = [this] {
+            QFile f(m_config.path() + "/Corvade/Corvade.conf");
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        again.close();
+        QCoreApplication::processEvents();
+        const QByteArray first = fileBytes();
+        start().close();
+        QCoreApplication::processEvents();
+        QCOMPARE(fileBytes(), first);
     }
 };
 
