@@ -36,7 +36,7 @@ TerminalStore::~TerminalStore()
 
 void TerminalStore::setMemoryWindow(qint64 bytes)
 {
-    m_windowBlocks = std::max<qint64>(1, bytes / BlockSize);
+    m_windowBytes = std::max<qint64>(BlockSize, bytes);
     spillOldBlocks();
 }
 
@@ -83,6 +83,7 @@ TerminalStore::Block &TerminalStore::newBlock()
         prev.data->runs.shrink_to_fit();
         prev.data->lines.shrink_to_fit();
         prev.runCount = quint32(prev.data->runs.size());
+        m_residentFull += blockMemory(prev); // the newest block is always resident
     }
     Block b;
     b.firstLine = firstLine;
@@ -178,6 +179,7 @@ void TerminalStore::clear()
     m_maxLine = 0;
     m_lastChar = 0;
     m_firstResident = 0;
+    m_residentFull = 0;
     m_spillEnd = 0;
     if (m_ownSpill)
         static_cast<QFile *>(m_ownSpill.get())->resize(0);
@@ -185,11 +187,21 @@ void TerminalStore::clear()
     emit cleared();
 }
 
+qint64 TerminalStore::blockMemory(const Block &b)
+{
+    return BlockSize + qint64(b.data->runs.capacity() * sizeof(RunEntry) + b.data->lines.capacity() * sizeof(quint16));
+}
+
 void TerminalStore::spillOldBlocks()
 {
-    while (qint64(m_blocks.size()) - m_firstResident > m_windowBlocks) {
-        if (!spillBlock(m_blocks[size_t(m_firstResident)]))
+    // The newest block is never spilled: it is still being written. It is counted as one
+    // block of text; its runs and line starts are bounded by the block's size.
+    while (m_firstResident < qint64(m_blocks.size()) - 1 && m_residentFull + BlockSize > m_windowBytes) {
+        Block &b = m_blocks[size_t(m_firstResident)];
+        const qint64 bytes = blockMemory(b);
+        if (!spillBlock(b))
             return;
+        m_residentFull -= bytes;
         ++m_firstResident;
     }
 }

@@ -60,9 +60,11 @@ public:
 
     // Spill failures are reported here as "ERROR: " lines; may be null.
     void setStatusSink(StatusSink *sink) { m_status = sink; }
-    // Bytes of text kept in memory before the oldest blocks spill (at least one block).
+    // Memory for text, colour runs and line starts kept before the oldest blocks spill (at
+    // least one block). Counted in memory, not text: output cut into many colour runs or
+    // short lines costs several times its own size.
     void setMemoryWindow(qint64 bytes);
-    qint64 memoryWindow() const { return m_windowBlocks * BlockSize; }
+    qint64 memoryWindow() const { return m_windowBytes; }
     // Folder of the spill file; the user's cache folder unless set.
     void setSpillFolder(const QString &folder) { m_spillFolder = folder; }
     // Spill into this device instead of a file (not owned). Tests use it to fail writes.
@@ -127,6 +129,7 @@ private:
     void pushLineStart(qint64 pos);
     void popLineStart();
     void spillOldBlocks();
+    static qint64 blockMemory(const Block &b);
     bool spillBlock(Block &b);
     bool openSpill();
     const Data &dataOf(qint64 block) const;
@@ -141,8 +144,9 @@ private:
     qint64 m_lastLineStart = 0;
     qint64 m_maxLine = 0;
     char m_lastChar = 0;
-    qint64 m_windowBlocks = DefaultMemoryWindow / BlockSize;
+    qint64 m_windowBytes = DefaultMemoryWindow;
     qint64 m_firstResident = 0; // blocks before it are in the spill file
+    qint64 m_residentFull = 0;  // memory of the resident blocks before the newest
 
     int m_batchDepth = 0;
     bool m_batchAppended = false;

@@ -256,7 +256,8 @@ int main(int argc, char **argv)
                 turnsOver16, w.txtTerminal().frames());
     std::printf("  key round trips: %zu, median %.2f ms, p95 %.2f ms, max %.2f ms\n", keyMs.size(), pct(0.5),
                 pct(0.95), keyMs.empty() ? 0.0 : keyMs.back());
-    std::printf("  characters held: %lld in %lld lines\n", w.store().size(), w.store().lineCount());
+    std::printf("  characters held: %lld in %lld lines; store memory %.2f bytes per character\n", w.store().size(),
+                w.store().lineCount(), double(w.store().memoryUsage()) / double(std::max<qint64>(1, w.store().size())));
 
     // One frame's painting of a full window of this data.
     Clock::duration slowestPaint{};

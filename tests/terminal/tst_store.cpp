@@ -268,6 +268,36 @@ private slots:
         QVERIFY(!QFile::exists(spillName));
     }
 
+    // The memory window bounds memory whatever the output looks like, not only its text.
+    void memoryBoundHoldsForAnyShape_data()
+    {
+        QTest::addColumn<QByteArray>("unit");
+        QTest::addColumn<bool>("alternate"); // every unit in the other colour
+        QTest::newRow("long lines, one colour") << QByteArray(200, 'x') + "\r\n" << false;
+        QTest::newRow("colour changes every character") << QByteArray("x") << true;
+        QTest::newRow("nothing but line ends") << QByteArray("\r\n") << false;
+    }
+
+    void memoryBoundHoldsForAnyShape()
+    {
+        QFETCH(QByteArray, unit);
+        QFETCH(bool, alternate);
+        QTemporaryDir dir;
+        TerminalStore s;
+        s.setSpillFolder(dir.path());
+        s.setMemoryWindow(32 * B);
+        ColorRef color = 0;
+        while (s.size() < 128 * B) {
+            s.append(unit, color);
+            if (alternate)
+                color ^= 0xFF;
+        }
+        // The window, plus the block still being written with its runs and line starts.
+        QVERIFY2(s.memoryUsage() < s.memoryWindow() + 13 * B, qPrintable(QString::number(s.memoryUsage() / B)));
+        QVERIFY(s.spilledBlocks() > 0);
+        QCOMPARE(s.colorAt(s.size() - 1), alternate ? (color ^ 0xFF) : ColorRef(0));
+    }
+
     void spillFailureKeepsText_data()
     {
         QTest::addColumn<bool>("folderIsAFile");
