@@ -7,8 +7,8 @@
 #include "link/FakeByteLink.h"
 #include "link/KernelLink.h"
 #include "link/LinkDispatcher.h"
-#include "tests/hexfile/DownloadTestFiles.h"
-#include "tests/link/LinkTestDoubles.h"
+#include "support/TestDoubles.h"
+#include "support/TestFiles.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -102,18 +102,6 @@ QStringList abortLines(const QString &first)
 
 class TestHexfileDownload : public QObject {
     Q_OBJECT
-private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void transfer_data();
-    void transfer();
-    void failedTransferCanBeRepeated();
-    void closedPortFailsAtFirstWrite();
-    void lostLineEndsTransfer();
-    void otherExchangesWaitForTheDownload();
-    void takenOverHandlerEndsTransfer();
-    void progressIsReported();
-
-private:
     QString file(const QString &name, int records)
     {
         const QString path = m_dir.filePath(name);
@@ -122,227 +110,188 @@ private:
         return path;
     }
     QTemporaryDir m_dir;
-};
 
-void TestHexfileDownload::transfer_data()
-{
-    QTest::addColumn<int>("records");
-    QTest::addColumn<Script>("script");
-    QTest::addColumn<QList<int>>("wire"); // 0 the start byte, n record n
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<int>("error");
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    const QList<QByteArray> silence;
-    const QList<QByteArray> timeOut{"@4999", "@1"};
-    const QString timedOut = QStringLiteral("ERROR: Request time out");
+    void transfer_data()
+    {
+        QTest::addColumn<int>("records");
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<QList<int>>("wire"); // 0 the start byte, n record n
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("error");
 
-    QTest::newRow("every record acknowledged")
-        << 3 << Script{} << QList<int>{0, 1, 2, 3} << QStringList{kStarted + "...Ok"} << 0;
-    QTest::newRow("empty record list") << 0 << Script{} << QList<int>{0} << QStringList{kStarted + "Ok"} << 0;
-    QTest::newRow("0x03 to the start byte")
-        << 3 << Script{{"\x03"}} << QList<int>{0} << QStringList{kStarted + "Ok"} << 0;
-    QTest::newRow("0x03 to record 1 of 3")
-        << 3 << Script{{"\x02"}, {"\x03"}} << QList<int>{0, 1} << QStringList{kStarted + ".Ok"} << 0;
-    QTest::newRow("two acknowledgements in one delivery count once")
-        << 3 << Script{{QByteArray("\x02\x02")}, {"\x02"}, {"\x03"}} << QList<int>{0, 1, 2}
-        << QStringList{kStarted + "..Ok"} << 0;
-    QTest::newRow("only the first byte of a delivery counts")
-        << 2 << Script{{QByteArray("\x02\x06")}, {QByteArray("\x02\x07")}} << QList<int>{0, 1, 2}
-        << QStringList{kStarted + "..Ok"} << 0;
-    QTest::newRow("two acknowledgements in separate deliveries send two records")
-        << 3 << Script{{"\x02", "\x02"}, silence, {"\x02"}} << QList<int>{0, 1, 2, 3}
-        << QStringList{kStarted + "...Ok"} << 0;
-    QTest::newRow("0x04 after record 2 resends it")
-        << 3 << Script{{"\x02"}, {"\x02"}, {"\x04"}} << QList<int>{0, 1, 2, 2, 3}
-        << QStringList{kStarted + "..E.Ok"} << 0;
-    QTest::newRow("0x05 after record 1, twice")
-        << 2 << Script{{"\x02"}, {"\x05"}, {"\x05"}} << QList<int>{0, 1, 1, 1, 2}
-        << QStringList{kStarted + ".EE.Ok"} << 0;
-    QTest::newRow("resend asked for the start byte sends it again")
-        << 1 << Script{{"\x04"}} << QList<int>{0, 0, 1} << QStringList{kStarted + "E.Ok"} << 0;
-    QTest::newRow("0x06 refuses record 2")
-        << 3 << Script{{"\x02"}, {"\x02"}, {"\x06"}} << QList<int>{0, 1, 2} << abortLines(kStarted + "..Abort") << -4;
-    QTest::newRow("0x07 refuses the start")
-        << 3 << Script{{"\x07"}} << QList<int>{0} << abortLines(kStarted + "Abort") << -4;
-    QTest::newRow("an unknown byte refuses")
-        << 3 << Script{{"\x02"}, {QByteArray(1, 0)}} << QList<int>{0, 1} << abortLines(kStarted + ".Abort") << -4;
-    QTest::newRow("no answer to the start byte")
-        << 2 << Script{timeOut} << QList<int>{0} << QStringList{kStarted, timedOut} + abortLines("Abort") << -4;
-    QTest::newRow("no answer to record 2")
-        << 3 << Script{{"\x02"}, {"\x02"}, timeOut} << QList<int>{0, 1, 2}
-        << QStringList{kStarted + "..", timedOut} + abortLines("Abort") << -4;
-    // The time-out counts from the last transmission, and every resend starts it afresh.
-    QTest::newRow("slow answers inside the time-out")
-        << 2 << Script{{"@4999", "\x02"}, {"@4999", "\x04"}, {"@4999", "\x02"}} << QList<int>{0, 1, 1, 2}
-        << QStringList{kStarted + ".E.Ok"} << 0;
-    QTest::newRow("answers that never stop asking for a resend")
-        << 1 << Script{{"\x02"}, {"@3000", "\x04"}, {"@3000", "\x04"}, {"@3000", "\x04"}, timeOut}
-        << QList<int>{0, 1, 1, 1, 1} << QStringList{kStarted + ".EEE", timedOut} + abortLines("Abort") << -4;
-    QTest::newRow("40000 records, past the 16-bit counters")
-        << 40000 << Script{} << QList<int>{} << QStringList{kStarted + QString(40000, '.') + "Ok"} << 0;
-}
+        const QList<QByteArray> silence;
+        const QList<QByteArray> timeOut{"@4999", "@1"};
+        const QString timedOut = QStringLiteral("ERROR: Request time out");
 
-void TestHexfileDownload::transfer()
-{
-    QFETCH(int, records);
-    QFETCH(Script, script);
-    QFETCH(QList<int>, wire);
-    QFETCH(QStringList, lines);
-    QFETCH(int, error);
-
-    Rig rig(file(QStringLiteral("%1.hex").arg(records), records));
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    QCOMPARE(rig.hex.PacketsToReceive(), records + 1);
-    rig.script = script;
-
-    QCOMPARE(rig.run(), error == 0);
-    QVERIFY(!rig.hung);
-    if (wire.isEmpty()) {
-        // Every record once, in order, each in one write.
-        for (int n = 0; n <= records; ++n)
-            wire << n;
+        QTest::newRow("every record acknowledged")
+            << 3 << Script{} << QList<int>{0, 1, 2, 3} << QStringList{kStarted + "...Ok"} << 0;
+        QTest::newRow("empty record list") << 0 << Script{} << QList<int>{0} << QStringList{kStarted + "Ok"} << 0;
+        QTest::newRow("0x03 to the start byte")
+            << 3 << Script{{"\x03"}} << QList<int>{0} << QStringList{kStarted + "Ok"} << 0;
+        QTest::newRow("0x03 to record 1 of 3")
+            << 3 << Script{{"\x02"}, {"\x03"}} << QList<int>{0, 1} << QStringList{kStarted + ".Ok"} << 0;
+        QTest::newRow("two acknowledgements in one delivery count once")
+            << 3 << Script{{QByteArray("\x02\x02")}, {"\x02"}, {"\x03"}} << QList<int>{0, 1, 2}
+            << QStringList{kStarted + "..Ok"} << 0;
+        QTest::newRow("only the first byte of a delivery counts")
+            << 2 << Script{{QByteArray("\x02\x06")}, {QByteArray("\x02\x07")}} << QList<int>{0, 1, 2}
+            << QStringList{kStarted + "..Ok"} << 0;
+        QTest::newRow("two acknowledgements in separate deliveries send two records")
+            << 3 << Script{{"\x02", "\x02"}, silence, {"\x02"}} << QList<int>{0, 1, 2, 3}
+            << QStringList{kStarted + "...Ok"} << 0;
+        QTest::newRow("0x04 after record 2 resends it")
+            << 3 << Script{{"\x02"}, {"\x02"}, {"\x04"}} << QList<int>{0, 1, 2, 2, 3}
+            << QStringList{kStarted + "..E.Ok"} << 0;
+        QTest::newRow("0x05 after record 1, twice")
+            << 2 << Script{{"\x02"}, {"\x05"}, {"\x05"}} << QList<int>{0, 1, 1, 1, 2}
+            << QStringList{kStarted + ".EE.Ok"} << 0;
+        QTest::newRow("resend asked for the start byte sends it again")
+            << 1 << Script{{"\x04"}} << QList<int>{0, 0, 1} << QStringList{kStarted + "E.Ok"} << 0;
+        QTest::newRow("0x06 refuses record 2")
+            << 3 << Script{{"\x02"}, {"\x02"}, {"\x06"}} << QList<int>{0, 1, 2} << abortLines(kStarted + "..Abort") << -4;
+        QTest::newRow("0x07 refuses the start")
+            << 3 << Script{{"\x07"}} << QList<int>{0} << abortLines(kStarted + "Abort") << -4;
+        QTest::newRow("an unknown byte refuses")
+            << 3 << Script{{"\x02"}, {QByteArray(1, 0)}} << QList<int>{0, 1} << abortLines(kStarted + ".Abort") << -4;
+        QTest::newRow("no answer to the start byte")
+            << 2 << Script{timeOut} << QList<int>{0} << QStringList{kStarted, timedOut} + abortLines("Abort") << -4;
+        QTest::newRow("no answer to record 2")
+            << 3 << Script{{"\x02"}, {"\x02"}, timeOut} << QList<int>{0, 1, 2}
+            << QStringList{kStarted + "..", timedOut} + abortLines("Abort") << -4;
+        // The time-out counts from the last transmission, and every resend starts it afresh.
+        QTest::newRow("slow answers inside the time-out")
+            << 2 << Script{{"@4999", "\x02"}, {"@4999", "\x04"}, {"@4999", "\x02"}} << QList<int>{0, 1, 1, 2}
+            << QStringList{kStarted + ".E.Ok"} << 0;
+        QTest::newRow("answers that never stop asking for a resend")
+            << 1 << Script{{"\x02"}, {"@3000", "\x04"}, {"@3000", "\x04"}, {"@3000", "\x04"}, timeOut}
+            << QList<int>{0, 1, 1, 1, 1} << QStringList{kStarted + ".EEE", timedOut} + abortLines("Abort") << -4;
     }
-    QCOMPARE(rig.link.writes(), rig.expectedWrites(wire));
-    QCOMPARE(rig.status.lines(), lines);
-    QCOMPARE(rig.hex.Error(), error);
-    QCOMPARE(rig.hex.SentCount(), 0);
-    QVERIFY(!rig.request.isEnabled());
-    QVERIFY(!rig.dispatcher.CurrentHandler());
-    QVERIFY(!rig.hex.isDownloading());
-    if (lines.contains(QStringLiteral("ERROR: Request time out")))
-        QVERIFY(rig.hex.IgnoreReceive());
-}
 
-void TestHexfileDownload::failedTransferCanBeRepeated()
-{
-    Rig rig(file(QStringLiteral("again.hex"), 2));
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    rig.script = {{"@5000"}};
-    QVERIFY(!rig.run());
-    // A late answer after the time-out reaches nobody.
-    rig.link.inject("\x02");
-    QCOMPARE(rig.hex.PacketsReceived(), 3);
+    void transfer()
+    {
+        QFETCH(int, records);
+        QFETCH(Script, script);
+        QFETCH(QList<int>, wire);
+        QFETCH(QStringList, lines);
+        QFETCH(int, error);
 
-    rig.status.clear();
-    rig.link.clearWritten();
-    rig.script.clear();
-    QVERIFY(rig.run());
-    QCOMPARE(rig.status.lines(), QStringList{kStarted + "..Ok"});
-    QCOMPARE(rig.link.writes(), rig.expectedWrites({0, 1, 2}));
-    QCOMPARE(rig.hex.Error(), 0);
-    QVERIFY(!rig.hex.IgnoreReceive());
-}
+        Rig rig(file(QStringLiteral("%1.hex").arg(records), records));
+        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        QCOMPARE(rig.hex.PacketsToReceive(), records + 1);
+        rig.script = script;
 
-void TestHexfileDownload::closedPortFailsAtFirstWrite()
-{
-    Rig rig(file(QStringLiteral("closed.hex"), 2));
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    rig.link.close();
-    QVERIFY(!rig.run());
-    QVERIFY(rig.link.writes().isEmpty());
-    QCOMPARE(rig.status.lines(),
-             (QStringList{kStarted, "ERROR: The serial port is not open"} + abortLines("Abort")));
-    QCOMPARE(rig.hex.Error(), -4);
-    QVERIFY(!rig.request.isEnabled());
-}
+        QCOMPARE(rig.run(), error == 0);
+        QVERIFY(!rig.hung);
+        QCOMPARE(rig.link.writes(), rig.expectedWrites(wire));
+        QCOMPARE(rig.status.lines(), lines);
+        QCOMPARE(rig.hex.Error(), error);
+        QCOMPARE(rig.hex.SentCount(), 0);
+        QVERIFY(!rig.request.isEnabled());
+        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.hex.isDownloading());
+        if (lines.contains(QStringLiteral("ERROR: Request time out")))
+            QVERIFY(rig.hex.IgnoreReceive());
+    }
 
-void TestHexfileDownload::lostLineEndsTransfer()
-{
-    Rig rig(file(QStringLiteral("pulled.hex"), 3));
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    rig.script = {{"\x02"}, {"\x02"}, {}};
-    rig.beforeAnswer = [&](int index) {
-        if (index == 2)
-            rig.link.pull();
-    };
-    QVERIFY(!rig.run());
-    QCOMPARE(rig.link.writes(), rig.expectedWrites({0, 1, 2}));
-    QCOMPARE(rig.status.lines(), abortLines(kStarted + "..Abort"));
-    QCOMPARE(rig.hex.Error(), -4);
-}
+    void closedPortFailsAtFirstWrite()
+    {
+        Rig rig(file(QStringLiteral("closed.hex"), 2));
+        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        rig.link.close();
+        QVERIFY(!rig.run());
+        QVERIFY(rig.link.writes().isEmpty());
+        QCOMPARE(rig.status.lines(),
+                 (QStringList{kStarted, "ERROR: The serial port is not open"} + abortLines("Abort")));
+        QCOMPARE(rig.hex.Error(), -4);
+        QVERIFY(!rig.request.isEnabled());
+    }
 
-void TestHexfileDownload::otherExchangesWaitForTheDownload()
-{
-    const QString path = file(QStringLiteral("busy.hex"), 2);
-    Rig rig(path);
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    const QStringList before = rig.hex.Records();
-    KernelLink kernel(rig.dispatcher, rig.prompter);
-    ClsGlobalState state;
-    bool secondDownload = true;
-    int reloadResult = 0;
-    QVERIFY(writeHexFile(path, dataRecords(5, true)));
+    void otherExchangesWaitForTheDownload()
+    {
+        const QString path = file(QStringLiteral("busy.hex"), 2);
+        Rig rig(path);
+        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        const QStringList before = rig.hex.Records();
+        KernelLink kernel(rig.dispatcher, rig.prompter);
+        ClsGlobalState state;
+        bool secondDownload = true;
+        int reloadResult = 0;
+        QVERIFY(writeHexFile(path, dataRecords(5, true)));
 
-    rig.beforeAnswer = [&](int index) {
-        if (index != 1)
-            return;
-        QVERIFY(rig.download.isDownloading());
-        kernel.mnuKernelKrnlVersion_Click();
-        secondDownload = rig.download.Download() || rig.hex.Send(rig.dispatcher);
+        rig.beforeAnswer = [&](int index) {
+            if (index != 1)
+                return;
+            QVERIFY(rig.download.isDownloading());
+            kernel.mnuKernelKrnlVersion_Click();
+            secondDownload = rig.download.Download() || rig.hex.Send(rig.dispatcher);
+            HexLoad::ReadHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
+            HexLoad::ReadHexFile(rig.hex, m_dir.filePath("other.hex"), rig.status, rig.prompter, state, {});
+            reloadResult = rig.hex.ReadHexFile();
+        };
+        QVERIFY(rig.run());
+        QVERIFY(!secondDownload);
+        QCOMPARE(reloadResult, int(clsDownloadHexFile::Downloading));
+        QCOMPARE(rig.hex.Records(), before);
+        QCOMPARE(rig.hex.Path(), path);
+        QCOMPARE(rig.link.writes(), rig.expectedWrites({0, 1, 2}));
+        // The refusals end the open progress line first, as the window's log does.
+        QCOMPARE(rig.status.lines(), (QStringList{kStarted + ".", LinkDispatcher::busyText(), LinkDispatcher::busyText(),
+                                                  "", HexLoad::downloadingText(), "", HexLoad::downloadingText(),
+                                                  ".Ok"}));
+        QVERIFY(!state.FileReady());
+
+        // Once the transfer is over, the file is read again as usual.
+        rig.status.clear();
         HexLoad::ReadHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
-        HexLoad::ReadHexFile(rig.hex, m_dir.filePath("other.hex"), rig.status, rig.prompter, state, {});
-        reloadResult = rig.hex.ReadHexFile();
-    };
-    QVERIFY(rig.run());
-    QVERIFY(!secondDownload);
-    QCOMPARE(reloadResult, int(clsDownloadHexFile::Downloading));
-    QCOMPARE(rig.hex.Records(), before);
-    QCOMPARE(rig.hex.Path(), path);
-    QCOMPARE(rig.link.writes(), rig.expectedWrites({0, 1, 2}));
-    // The version query's refusal cannot know that a progress line is open.
-    QCOMPARE(rig.status.lines(), (QStringList{kStarted + "." + LinkDispatcher::busyText(), LinkDispatcher::busyText(),
-                                              "", HexLoad::downloadingText(), "", HexLoad::downloadingText(),
-                                              ".Ok"}));
-    QVERIFY(!state.FileReady());
+        QCOMPARE(rig.hex.RecordCount(), 6);
+        QVERIFY(state.FileReady());
+    }
 
-    // Once the transfer is over, the file is read again as usual.
-    rig.status.clear();
-    HexLoad::ReadHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
-    QCOMPARE(rig.hex.RecordCount(), 6);
-    QVERIFY(state.FileReady());
-}
+    void takenOverHandlerEndsTransfer()
+    {
+        // "&Run" installs its own handler without asking; the download cannot go on then.
+        struct Other : LinkHandler {
+            void Receive(const QByteArray &) override { ++deliveries; }
+            int PacketsToReceive() const override { return 1; }
+            int deliveries = 0;
+        };
+        Rig rig(file(QStringLiteral("taken.hex"), 3));
+        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        auto other = std::make_shared<Other>();
+        rig.script = {{"\x02"}, {"\x02"}};
+        rig.beforeAnswer = [&](int index) {
+            if (index == 1)
+                rig.dispatcher.setCurrentHandler(other);
+        };
+        QVERIFY(!rig.run());
+        QCOMPARE(rig.status.lines(), abortLines(kStarted + ".Abort"));
+        QCOMPARE(rig.dispatcher.CurrentHandler(), std::shared_ptr<LinkHandler>(other));
+        QCOMPARE(other->deliveries, 1);
+        QVERIFY(!rig.request.isEnabled());
+    }
 
-void TestHexfileDownload::takenOverHandlerEndsTransfer()
-{
-    // "&Run" installs its own handler without asking; the download cannot go on then.
-    struct Other : LinkHandler {
-        void Receive(const QByteArray &) override { ++deliveries; }
-        int PacketsToReceive() const override { return 1; }
-        int deliveries = 0;
-    };
-    Rig rig(file(QStringLiteral("taken.hex"), 3));
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    auto other = std::make_shared<Other>();
-    rig.script = {{"\x02"}, {"\x02"}};
-    rig.beforeAnswer = [&](int index) {
-        if (index == 1)
-            rig.dispatcher.setCurrentHandler(other);
-    };
-    QVERIFY(!rig.run());
-    QCOMPARE(rig.status.lines(), abortLines(kStarted + ".Abort"));
-    QCOMPARE(rig.dispatcher.CurrentHandler(), std::shared_ptr<LinkHandler>(other));
-    QCOMPARE(other->deliveries, 1);
-    QVERIFY(!rig.request.isEnabled());
-}
+    void progressIsReported()
+    {
+        Rig rig(file(QStringLiteral("progress.hex"), 3));
+        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        QSignalSpy started(&rig.download, &HexDownload::downloadStarted);
+        QSignalSpy progress(&rig.download, &HexDownload::progressChanged);
+        QSignalSpy finished(&rig.download, &HexDownload::downloadFinished);
+        rig.script = {{"\x02"}, {"\x04"}, {"\x02"}, {"\x02"}, {"\x06"}};
+        QVERIFY(!rig.run());
 
-void TestHexfileDownload::progressIsReported()
-{
-    Rig rig(file(QStringLiteral("progress.hex"), 3));
-    QCOMPARE(rig.hex.ReadHexFile(), 0);
-    QSignalSpy started(&rig.download, &HexDownload::downloadStarted);
-    QSignalSpy progress(&rig.download, &HexDownload::progressChanged);
-    QSignalSpy finished(&rig.download, &HexDownload::downloadFinished);
-    rig.script = {{"\x02"}, {"\x04"}, {"\x02"}, {"\x02"}, {"\x06"}};
-    QVERIFY(!rig.run());
-
-    QCOMPARE(started.size(), 1);
-    QCOMPARE(started[0][0].toInt(), 3);
-    QCOMPARE(progress.size(), 3); // the resend sends no new record
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(progress[i], (QVariantList{i + 1, 3}));
-    QCOMPARE(finished.size(), 1);
-    QCOMPARE(finished[0][0].toBool(), false);
-}
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(started[0][0].toInt(), 3);
+        QCOMPARE(progress.size(), 3); // the resend sends no new record
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(progress[i], (QVariantList{i + 1, 3}));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toBool(), false);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestHexfileDownload)
 #include "tst_hexfile_download.moc"

@@ -1,9 +1,9 @@
 #include "hexfile/ClsDownloadHexFile.h"
 #include "hexfile/HexLoad.h"
 
-#include "HexTestFakes.h"
+#include "support/TestDoubles.h"
+#include "support/TestFiles.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -14,13 +14,11 @@ class HexLoadTest : public QObject {
 
     QTemporaryDir m_dir;
 
-    QString writeFile(const QString &name, const QByteArray &content)
+    QString file(const QString &name, const QByteArray &content)
     {
         const QString path = m_dir.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!writeFile(path, content))
             qFatal("cannot write %s", qPrintable(path));
-        f.write(content);
         return path;
     }
 
@@ -86,14 +84,14 @@ private slots:
         QFETCH(bool, fileReady);
         QFETCH(int, records);
 
-        const QString good = writeFile(QStringLiteral("good.hex"), ":0100000041BE\r\n:00000001FF\r\n");
-        writeFile(QStringLiteral("sum.hex"), ":0100000041BE\r\n:00000001FE\r\n");
-        writeFile(QStringLiteral("colon.hex"), "0100000041BE\r\n");
+        const QString good = file(QStringLiteral("good.hex"), ":0100000041BE\r\n:00000001FF\r\n");
+        file(QStringLiteral("sum.hex"), ":0100000041BE\r\n:00000001FE\r\n");
+        file(QStringLiteral("colon.hex"), "0100000041BE\r\n");
         QFile::remove(m_dir.filePath(QStringLiteral("missing.hex")));
 
         Journal journal;
-        RecordingSink sink(&journal);
-        RecordingPrompter prompter(&journal);
+        RecordingStatus sink(&journal);
+        ScriptedPrompter prompter(&journal);
         RecordingView view(&journal);
         ClsGlobalState state(&view);
         state.SerielReadyMode();
@@ -105,7 +103,7 @@ private slots:
             QVERIFY(state.FileReady());
         }
         journal.events.clear();
-        sink.log.clear();
+        sink.text.clear();
 
         const QString asked = path.isEmpty() || path == QLatin1String(".") ? path : m_dir.filePath(path);
         HexLoad::ReadHexFile(hex, asked == QLatin1String(".") ? m_dir.path() : asked, sink, prompter, state,
@@ -113,7 +111,7 @@ private slots:
 
         events.replaceInStrings(QStringLiteral("@"), m_dir.path() + QLatin1Char('/'));
         QCOMPARE(journal.events, events);
-        QCOMPARE(sink.log, log);
+        QCOMPARE(sink.text, log);
         QCOMPARE(state.FileReady(), fileReady);
         QCOMPARE(hex.RecordCount(), records);
         for (Prompter::Icon icon : prompter.icons)
@@ -129,16 +127,16 @@ private slots:
     // warning case starts must end with the file loaded.
     void reloadWithoutFileRunsLoad()
     {
-        const QString good = writeFile(QStringLiteral("pick.hex"), ":00000001FF\r\n");
+        const QString good = file(QStringLiteral("pick.hex"), ":00000001FF\r\n");
         Journal journal;
-        RecordingSink sink(&journal);
-        RecordingPrompter prompter(&journal);
+        RecordingStatus sink(&journal);
+        ScriptedPrompter prompter(&journal);
         ClsGlobalState state;
         clsDownloadHexFile hex;
         std::function<void()> load;
         load = [&]() { HexLoad::ReadHexFile(hex, good, sink, prompter, state, load); };
         HexLoad::ReadHexFile(hex, QString(), sink, prompter, state, load);
-        QCOMPARE(sink.log, QStringLiteral("WARNING: No hex file specified. No file loaded\r\nReading Hex file.Ok\r\n"));
+        QCOMPARE(sink.text, QStringLiteral("WARNING: No hex file specified. No file loaded\r\nReading Hex file.Ok\r\n"));
         QVERIFY(state.FileReady());
         QCOMPARE(hex.Path(), good);
     }

@@ -60,9 +60,6 @@ private slots:
             << QStringList{"x.hex", "X.hex"};
         QTest::newRow("path without folder")
             << QStringList{"plain.hex"} << QStringList{"plain.hex", "", "", ""} << QStringList{"plain.hex"};
-        QTest::newRow("many adds keep four")
-            << QStringList{"/1", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9"}
-            << QStringList{"/9", "/8", "/7", "/6"} << QStringList{"9", "8", "7", "6"};
     }
     void add()
     {
@@ -82,23 +79,6 @@ private slots:
         }
         QCOMPARE(menu.shownCaptions(), captions);
         QVERIFY(list.LastIndex() <= 3);
-    }
-
-    // The restore at start-up adds the stored entries oldest first; the list must come back
-    // in the saved order, with empty stored values skipped.
-    void restoreOrder()
-    {
-        const QStringList stored{"/r0.hex", "", "/r2.hex", "/r3.hex"};
-        FakeMenu menu;
-        clsRecentFileList list(&menu);
-        for (int i = 3; i >= 0; --i)
-            if (!stored[i].isEmpty())
-                list.Add(stored[i]);
-        QCOMPARE(list.GetPath(0), QStringLiteral("/r0.hex"));
-        QCOMPARE(list.GetPath(1), QStringLiteral("/r2.hex"));
-        QCOMPARE(list.GetPath(2), QStringLiteral("/r3.hex"));
-        QCOMPARE(list.GetPath(3), QString());
-        QCOMPARE(menu.shownCaptions(), (QStringList{"r0.hex", "r2.hex", "r3.hex"}));
     }
 
     // Items that were shown stay shown, and an attached menu needs no replay to stay right.

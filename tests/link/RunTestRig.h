@@ -9,7 +9,7 @@
 #include "terminal/TerminalRenderer.h"
 #include "terminal/TerminalStore.h"
 #include "terminal/TerminalSurface.h"
-#include "tests/link/LinkTestDoubles.h"
+#include "support/TestDoubles.h"
 
 #include <QStringList>
 #include <chrono>

@@ -5,7 +5,7 @@
 #include "link/LinkDispatcher.h"
 #include "link/SerialPortSetup.h"
 #include "link/clsKernelGetver.h"
-#include "tests/link/LinkTestDoubles.h"
+#include "support/TestDoubles.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -55,299 +55,209 @@ LinkResult busy() { return LinkResult::failure(LinkError::InUse, 16, QStringLite
 
 class TestLinkKernel : public QObject {
     Q_OBJECT
+
 private slots:
-    void versionReplies_data();
-    void versionReplies();
-    void shortReplyIsJudgedStepByStep();
-    void failedQueryKeepsEarlierVersion_data();
-    void failedQueryKeepsEarlierVersion();
-    void secondQueryDuringWaitIsRefused();
-    void queryOnClosedPortEndsAtOnce();
-    void versionMatch_data();
-    void versionMatch();
+    void versionReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("stored");
 
-    void portOpens();
-    void portProblems_data();
-    void portProblems();
-    void otherErrorShowsOneBox();
-    void abortEndsAtOnce();
-    void initialiseWhileOpenReopens();
-    void reopenAtTerminalSpeed();
-    void lostPortSwitchesToNotReady();
-};
-
-void TestLinkKernel::versionReplies_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QString>("stored");
-
-    const QString get = QStringLiteral("Getting Kernel Version...");
-    QTest::newRow("1.0.0 matches") << QByteArray("\x01\x01\x00\x00", 4)
-                                   << QStringList{get, "Kernel version 1.0.0", kCompiled} << "1.0.0";
-    QTest::newRow("2.0.0 conflicts") << QByteArray("\x01\x02\x00\x00", 4)
-                                     << QStringList{get, "Kernel version 2.0.0", kCompiled, kConflict, kInfo}
-                                     << "2.0.0";
-    QTest::newRow("third part alone differs")
-        << QByteArray("\x01\x01\x00\x01", 4) << QStringList{get, "Kernel version 1.0.1", kCompiled, kConflict, kInfo}
-        << "1.0.1";
-    QTest::newRow("high values in plain decimal")
-        << QByteArray("\x01\xFF\x0A\x07", 4)
-        << QStringList{get, "Kernel version 255.10.7", kCompiled, kConflict, kInfo} << "255.10.7";
-    QTest::newRow("0.0.0") << QByteArray("\x01\x00\x00\x00", 4)
-                           << QStringList{get, "Kernel version 0.0.0", kCompiled, kConflict, kInfo} << "0.0.0";
-    QTest::newRow("bytes after the fourth ignored")
-        << QByteArray("\x01\x01\x00\x00\x09\x09", 6) << QStringList{get, "Kernel version 1.0.0", kCompiled} << "1.0.0";
-    QTest::newRow("wrong first byte") << QByteArray("\x02\x01\x00\x00", 4)
-                                      << QStringList{get, "ERROR: Commands do not match"} << "0.0.0";
-}
-
-void TestLinkKernel::versionReplies()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QStringList, lines);
-    QFETCH(QString, stored);
-
-    Rig rig;
-    rig.query([&] { rig.link.inject(reply); });
-
-    QCOMPARE(rig.link.written(), QByteArray("\x01"));
-    QCOMPARE(rig.status.lines(), lines);
-    QCOMPARE(rig.kernel.version().toString(), stored);
-    QVERIFY(!rig.request.isEnabled());
-    QVERIFY(!rig.dispatcher.CurrentHandler());
-    QVERIFY(rig.prompter.boxes.isEmpty());
-
-    // Nothing waits any more: a late answer is dropped and changes nothing.
-    rig.link.inject(QByteArray("\x01\x03\x03\x03", 4));
-    QCOMPARE(rig.kernel.version().toString(), stored);
-}
-
-void TestLinkKernel::shortReplyIsJudgedStepByStep()
-{
-    Rig rig;
-    rig.query([&] {
-        rig.link.inject(QByteArray("\x01\x02", 2));
-        rig.join.advance(60ms); // the rest never comes
-    });
-    QCOMPARE(rig.status.lines(), (QStringList{"Getting Kernel Version...", kCompiled, kConflict, kInfo}));
-    // One box for the version line, one for each missing part.
-    QCOMPARE(rig.prompter.boxes.size(), 3);
-    QVERIFY(rig.prompter.boxes.first().text.startsWith(QStringLiteral("9: ")));
-    QCOMPARE(rig.kernel.version().toString(), QStringLiteral("2.0.0"));
-    QVERIFY(!rig.request.isEnabled());
-}
-
-void TestLinkKernel::failedQueryKeepsEarlierVersion_data()
-{
-    QTest::addColumn<bool>("timeout");
-    QTest::newRow("no reply") << true;
-    QTest::newRow("mismatching first byte") << false;
-}
-
-void TestLinkKernel::failedQueryKeepsEarlierVersion()
-{
-    QFETCH(bool, timeout);
-    Rig rig;
-    rig.query([&] { rig.link.inject(QByteArray("\x01\x03\x02\x01", 4)); });
-    rig.status.clear();
-
-    rig.query([&] {
-        if (timeout)
-            rig.request.advance(5000ms);
-        else
-        {
-            rig.link.inject(QByteArray("\x07", 1));
-            rig.join.advance(60ms);
-        }
-    });
-    const QStringList expected = timeout ? QStringList{"Getting Kernel Version...", "", "ERROR: Request time out"}
-                                         : QStringList{"Getting Kernel Version...", "ERROR: Commands do not match"};
-    QCOMPARE(rig.status.lines(), expected);
-    QCOMPARE(rig.kernel.version().toString(), QStringLiteral("3.2.1"));
-    QVERIFY(!rig.dispatcher.CurrentHandler());
-}
-
-void TestLinkKernel::secondQueryDuringWaitIsRefused()
-{
-    Rig rig;
-    rig.query([&] {
-        rig.kernel.mnuKernelKrnlVersion_Click(); // F12 again while the first waits
-        rig.link.inject(QByteArray("\x01\x01\x00\x00", 4));
-    });
-    QCOMPARE(rig.link.written(), QByteArray("\x01"));
-    QCOMPARE(rig.status.lines(), (QStringList{"Getting Kernel Version...", LinkDispatcher::busyText(),
-                                              "Kernel version 1.0.0", kCompiled}));
-
-    // Once the first has ended, the next query runs normally.
-    rig.status.clear();
-    rig.query([&] { rig.link.inject(QByteArray("\x01\x01\x00\x00", 4)); });
-    QCOMPARE(rig.status.lines().size(), 3);
-}
-
-void TestLinkKernel::queryOnClosedPortEndsAtOnce()
-{
-    Rig rig;
-    rig.link.close();
-    rig.kernel.mnuKernelKrnlVersion_Click();
-    QCOMPARE(rig.status.lines(),
-             (QStringList{"Getting Kernel Version...", "ERROR: The serial port is not open"}));
-    QVERIFY(!rig.request.isEnabled());
-    QVERIFY(!rig.dispatcher.CurrentHandler());
-}
-
-void TestLinkKernel::versionMatch_data()
-{
-    QTest::addColumn<int>("a");
-    QTest::addColumn<int>("b");
-    QTest::addColumn<int>("c");
-    QTest::addColumn<bool>("match");
-    QTest::newRow("1.0.0") << 1 << 0 << 0 << true;
-    QTest::newRow("newer") << 1 << 1 << 0 << false;
-    QTest::newRow("older") << 0 << 9 << 9 << false;
-    QTest::newRow("third part") << 1 << 0 << 1 << false;
-    QTest::newRow("unknown") << 0 << 0 << 0 << false;
-}
-
-void TestLinkKernel::versionMatch()
-{
-    QFETCH(int, a);
-    QFETCH(int, b);
-    QFETCH(int, c);
-    QFETCH(bool, match);
-    QCOMPARE(VersionMatch(KernelVersion::of(quint8(a), quint8(b), quint8(c))), match);
-}
-
-void TestLinkKernel::portOpens()
-{
-    PortRig rig;
-    QVERIFY(rig.setup.InitSerialPort());
-    QCOMPARE(rig.status.text(), QStringLiteral("Initializing serielport (Port 2)...Ok\r\n"));
-    QVERIFY(rig.state.SerielReady());
-    QCOMPARE(rig.link.device(), QStringLiteral("/dev/fake2"));
-    QCOMPARE(rig.link.baud(), 19200);
-}
-
-void TestLinkKernel::portProblems_data()
-{
-    QTest::addColumn<QList<LinkResult>>("failures");
-    QTest::addColumn<QList<Prompter::Answer>>("answers");
-    QTest::addColumn<bool>("opened");
-    QTest::addColumn<QString>("log");
-    QTest::addColumn<QStringList>("boxes");
-    QTest::addColumn<Prompter::Answer>("defaultButton");
-
-    using A = Prompter::Answer;
-    const QString opening = QStringLiteral("Initializing serielport (Port 2)...");
-    const QString ignored = QStringLiteral("WARNING Serielport not initialized!\r\nYou will not be able to connect "
-                                           "to the 8051, and many Corvade functions will be disabled\r\n");
-    const QString retry = QStringLiteral("Retrying to initialize seriel port\r\n");
-    const QString inUse = SerialPortSetup::inUseText(2);
-    const QString invalid = SerialPortSetup::invalidText(2);
-
-    QTest::newRow("missing, Ignore") << QList<LinkResult>{missing()} << QList<A>{A::Ignore} << false
-                                     << opening + ignored << QStringList{invalid} << A::Ignore;
-    QTest::newRow("missing, Retry once it is there")
-        << QList<LinkResult>{missing()} << QList<A>{A::Retry} << true << opening + retry + "Ok\r\n"
-        << QStringList{invalid} << A::Ignore;
-    QTest::newRow("busy, freed, Retry") << QList<LinkResult>{busy()} << QList<A>{A::Retry} << true
-                                        << opening + retry + "Ok\r\n" << QStringList{inUse} << A::Retry;
-    QTest::newRow("busy twice, then Ignore")
-        << QList<LinkResult>{busy(), busy()} << QList<A>{A::Retry, A::Ignore} << false
-        << opening + retry + ignored << QStringList{inUse, inUse} << A::Retry;
-}
-
-void TestLinkKernel::portProblems()
-{
-    QFETCH(QList<LinkResult>, failures);
-    QFETCH(QList<Prompter::Answer>, answers);
-    QFETCH(bool, opened);
-    QFETCH(QString, log);
-    QFETCH(QStringList, boxes);
-    QFETCH(Prompter::Answer, defaultButton);
-
-    PortRig rig;
-    rig.link.failOpens(failures);
-    rig.prompter.answers = answers;
-    QCOMPARE(rig.setup.InitSerialPort(), opened);
-    QCOMPARE(rig.status.text(), log);
-    QCOMPARE(rig.state.SerielReady(), opened);
-    QCOMPARE(rig.link.isOpen(), opened);
-    QCOMPARE(rig.prompter.boxes.size(), boxes.size());
-    for (int i = 0; i < boxes.size(); ++i) {
-        QCOMPARE(rig.prompter.boxes[i].text, boxes[i]);
-        QVERIFY(rig.prompter.boxes[i].abortRetryIgnore);
-        QCOMPARE(rig.prompter.boxes[i].defaultButton, defaultButton);
+        const QString get = QStringLiteral("Getting Kernel Version...");
+        QTest::newRow("1.0.0 matches") << QByteArray("\x01\x01\x00\x00", 4)
+                                       << QStringList{get, "Kernel version 1.0.0", kCompiled} << "1.0.0";
+        QTest::newRow("2.0.0 conflicts") << QByteArray("\x01\x02\x00\x00", 4)
+                                         << QStringList{get, "Kernel version 2.0.0", kCompiled, kConflict, kInfo}
+                                         << "2.0.0";
+        QTest::newRow("second part alone differs")
+            << QByteArray("\x01\x01\x01\x00", 4) << QStringList{get, "Kernel version 1.1.0", kCompiled, kConflict, kInfo}
+            << "1.1.0";
+        QTest::newRow("third part alone differs")
+            << QByteArray("\x01\x01\x00\x01", 4) << QStringList{get, "Kernel version 1.0.1", kCompiled, kConflict, kInfo}
+            << "1.0.1";
+        QTest::newRow("high values in plain decimal")
+            << QByteArray("\x01\xFF\x0A\x07", 4)
+            << QStringList{get, "Kernel version 255.10.7", kCompiled, kConflict, kInfo} << "255.10.7";
+        QTest::newRow("0.0.0") << QByteArray("\x01\x00\x00\x00", 4)
+                               << QStringList{get, "Kernel version 0.0.0", kCompiled, kConflict, kInfo} << "0.0.0";
+        QTest::newRow("bytes after the fourth ignored")
+            << QByteArray("\x01\x01\x00\x00\x09\x09", 6) << QStringList{get, "Kernel version 1.0.0", kCompiled} << "1.0.0";
+        QTest::newRow("wrong first byte") << QByteArray("\x02\x01\x00\x00", 4)
+                                          << QStringList{get, "ERROR: Commands do not match"} << "0.0.0";
     }
-}
 
-void TestLinkKernel::otherErrorShowsOneBox()
-{
-    PortRig rig;
-    rig.state.SerielReadyMode();
-    rig.link.failOpens({LinkResult::failure(LinkError::NoPermission, 13,
-                                            QStringLiteral("Permission denied. Add yourself to dialout"))});
-    QVERIFY(!rig.setup.InitSerialPort());
-    QCOMPARE(rig.prompter.boxes.size(), 1);
-    QCOMPARE(rig.prompter.boxes[0].text, QStringLiteral("13 Permission denied. Add yourself to dialout"));
-    QVERIFY(!rig.prompter.boxes[0].abortRetryIgnore);
-    QCOMPARE(rig.status.text(), QStringLiteral("Initializing serielport (Port 2)..."));
-    QVERIFY2(rig.state.SerielReady(), "the readiness mode is left as it was");
-}
+    void versionReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, stored);
 
-void TestLinkKernel::abortEndsAtOnce()
-{
-    PortRig rig;
-    rig.port = 3;
-    rig.link.failOpens({busy()});
-    rig.prompter.answers = {Prompter::Answer::Abort};
-    QVERIFY(!rig.setup.InitSerialPort());
-    QCOMPARE(rig.aborts, 1);
-    QCOMPARE(rig.prompter.boxes[0].text, SerialPortSetup::inUseText(3));
-    QCOMPARE(rig.status.text(), QStringLiteral("Initializing serielport (Port 3)..."));
-}
+        Rig rig;
+        rig.query([&] { rig.link.inject(reply); });
 
-void TestLinkKernel::initialiseWhileOpenReopens()
-{
-    PortRig rig;
-    rig.setup.InitSerialPort();
-    rig.setup.mnuFileInitSeriel_Click();
-    QCOMPARE(rig.link.openCount(), 2);
-    QCOMPARE(rig.status.lines(), (QStringList{"Initializing serielport (Port 2)...Ok",
-                                              "Initializing serielport (Port 2)...Ok"}));
-    QVERIFY(rig.link.isOpen());
-}
+        QCOMPARE(rig.link.written(), QByteArray("\x01"));
+        QCOMPARE(rig.status.lines(), lines);
+        QCOMPARE(rig.kernel.version().toString(), stored);
+        QVERIFY(!rig.request.isEnabled());
+        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(rig.prompter.boxes.isEmpty());
 
-void TestLinkKernel::reopenAtTerminalSpeed()
-{
-    PortRig rig;
-    rig.setup.InitSerialPort();
-    QVERIFY(rig.setup.reopenAt(9600));
-    QCOMPARE(rig.link.baud(), 9600);
-    QVERIFY(rig.state.SerielReady());
+        // Nothing waits any more: a late answer is dropped and changes nothing.
+        rig.link.inject(QByteArray("\x01\x03\x03\x03", 4));
+        QCOMPARE(rig.kernel.version().toString(), stored);
+    }
 
-    rig.link.failOpens({missing()});
-    QVERIFY(!rig.setup.reopenAt(9600));
-    QVERIFY(rig.status.lines().last().startsWith(QStringLiteral("ERROR: ")));
-    QVERIFY(!rig.state.SerielReady());
-}
+    void shortReplyIsJudgedStepByStep()
+    {
+        Rig rig;
+        rig.query([&] {
+            rig.link.inject(QByteArray("\x01\x02", 2));
+            rig.join.advance(60ms); // the rest never comes
+        });
+        QCOMPARE(rig.status.lines(), (QStringList{"Getting Kernel Version...", kCompiled, kConflict, kInfo}));
+        // One box for the version line, one for each missing part.
+        QCOMPARE(rig.prompter.boxes.size(), 3);
+        QVERIFY(rig.prompter.boxes.first().text.startsWith(QStringLiteral("9: ")));
+        QCOMPARE(rig.kernel.version().toString(), QStringLiteral("2.0.0"));
+        QVERIFY(!rig.request.isEnabled());
+    }
 
-void TestLinkKernel::lostPortSwitchesToNotReady()
-{
-    PortRig rig;
-    rig.setup.InitSerialPort();
-    rig.status.AppendStatus(QStringLiteral("Downloading hexfile.."), false);
-    rig.link.pull(QStringLiteral("device removed"));
-    QVERIFY(!rig.state.SerielReady());
-    const QStringList lines = rig.status.lines();
-    QCOMPARE(lines.at(1), QStringLiteral("Downloading hexfile.."));
-    QVERIFY(lines.at(2).startsWith(QStringLiteral("ERROR: The serielport, port 2 was lost (device removed)")));
+    void failedQueryKeepsEarlierVersion_data()
+    {
+        QTest::addColumn<bool>("timeout");
+        QTest::newRow("no reply") << true;
+        QTest::newRow("mismatching first byte") << false;
+    }
 
-    // F4 once the device is back.
-    rig.setup.mnuFileInitSeriel_Click();
-    QVERIFY(rig.state.SerielReady());
-    QCOMPARE(rig.status.lines().last(), QStringLiteral("Initializing serielport (Port 2)...Ok"));
-}
+    void failedQueryKeepsEarlierVersion()
+    {
+        QFETCH(bool, timeout);
+        Rig rig;
+        rig.query([&] { rig.link.inject(QByteArray("\x01\x03\x02\x01", 4)); });
+        rig.status.clear();
+
+        rig.query([&] {
+            if (timeout)
+                rig.request.advance(5000ms);
+            else
+            {
+                rig.link.inject(QByteArray("\x07", 1));
+                rig.join.advance(60ms);
+            }
+        });
+        const QStringList expected = timeout ? QStringList{"Getting Kernel Version...", "", "ERROR: Request time out"}
+                                             : QStringList{"Getting Kernel Version...", "ERROR: Commands do not match"};
+        QCOMPARE(rig.status.lines(), expected);
+        QCOMPARE(rig.kernel.version().toString(), QStringLiteral("3.2.1"));
+        QVERIFY(!rig.dispatcher.CurrentHandler());
+    }
+
+    void secondQueryDuringWaitIsRefused()
+    {
+        Rig rig;
+        rig.query([&] {
+            rig.kernel.mnuKernelKrnlVersion_Click(); // F12 again while the first waits
+            rig.link.inject(QByteArray("\x01\x01\x00\x00", 4));
+        });
+        QCOMPARE(rig.link.written(), QByteArray("\x01"));
+        QCOMPARE(rig.status.lines(), (QStringList{"Getting Kernel Version...", LinkDispatcher::busyText(),
+                                                  "Kernel version 1.0.0", kCompiled}));
+
+        // Once the first has ended, the next query runs normally.
+        rig.status.clear();
+        rig.query([&] { rig.link.inject(QByteArray("\x01\x01\x00\x00", 4)); });
+        QCOMPARE(rig.status.lines().size(), 3);
+    }
+
+    void portProblems_data()
+    {
+        QTest::addColumn<QList<LinkResult>>("failures");
+        QTest::addColumn<QList<Prompter::Answer>>("answers");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<Prompter::Answer>("defaultButton");
+
+        using A = Prompter::Answer;
+        const QString opening = QStringLiteral("Initializing serielport (Port 2)...");
+        const QString ignored = QStringLiteral("WARNING Serielport not initialized!\r\nYou will not be able to connect "
+                                               "to the 8051, and many Corvade functions will be disabled\r\n");
+        const QString retry = QStringLiteral("Retrying to initialize seriel port\r\n");
+        const QString inUse = SerialPortSetup::inUseText(2);
+
+        QTest::newRow("busy twice, then Ignore")
+            << QList<LinkResult>{busy(), busy()} << QList<A>{A::Retry, A::Ignore} << false
+            << opening + retry + ignored << QStringList{inUse, inUse} << A::Retry;
+        QTest::newRow("missing, Retry, then Ignore")
+            << QList<LinkResult>{missing(), missing()} << QList<A>{A::Retry, A::Ignore} << false
+            << opening + retry + ignored << QStringList{SerialPortSetup::invalidText(2), SerialPortSetup::invalidText(2)}
+            << A::Ignore;
+    }
+
+    void portProblems()
+    {
+        QFETCH(QList<LinkResult>, failures);
+        QFETCH(QList<Prompter::Answer>, answers);
+        QFETCH(bool, opened);
+        QFETCH(QString, log);
+        QFETCH(QStringList, boxes);
+        QFETCH(Prompter::Answer, defaultButton);
+
+        PortRig rig;
+        rig.link.failOpens(failures);
+        rig.prompter.answers = answers;
+        QCOMPARE(rig.setup.InitSerialPort(), opened);
+        QCOMPARE(rig.status.text, log);
+        QCOMPARE(rig.state.SerielReady(), opened);
+        QCOMPARE(rig.link.isOpen(), opened);
+        QCOMPARE(rig.prompter.boxes.size(), boxes.size());
+        for (int i = 0; i < boxes.size(); ++i) {
+            QCOMPARE(rig.prompter.boxes[i].text, boxes[i]);
+            QVERIFY(rig.prompter.boxes[i].abortRetryIgnore);
+            QCOMPARE(rig.prompter.boxes[i].defaultButton, defaultButton);
+        }
+    }
+
+    void otherErrorShowsOneBox()
+    {
+        PortRig rig;
+        rig.state.SerielReadyMode();
+        rig.link.failOpens({LinkResult::failure(LinkError::NoPermission, 13,
+                                                QStringLiteral("Permission denied. Add yourself to dialout"))});
+        QVERIFY(!rig.setup.InitSerialPort());
+        QCOMPARE(rig.prompter.boxes.size(), 1);
+        QCOMPARE(rig.prompter.boxes[0].text, QStringLiteral("13 Permission denied. Add yourself to dialout"));
+        QVERIFY(!rig.prompter.boxes[0].abortRetryIgnore);
+        QCOMPARE(rig.status.text, QStringLiteral("Initializing serielport (Port 2)..."));
+        QVERIFY2(rig.state.SerielReady(), "the readiness mode is left as it was");
+    }
+
+    void abortEndsAtOnce()
+    {
+        PortRig rig;
+        rig.port = 3;
+        rig.link.failOpens({busy()});
+        rig.prompter.answers = {Prompter::Answer::Abort};
+        QVERIFY(!rig.setup.InitSerialPort());
+        QCOMPARE(rig.aborts, 1);
+        QCOMPARE(rig.prompter.boxes[0].text, SerialPortSetup::inUseText(3));
+        QCOMPARE(rig.status.text, QStringLiteral("Initializing serielport (Port 3)..."));
+    }
+
+    void reopenAtTerminalSpeed()
+    {
+        PortRig rig;
+        rig.setup.InitSerialPort();
+        QVERIFY(rig.setup.reopenAt(9600));
+        QCOMPARE(rig.link.baud(), 9600);
+        QVERIFY(rig.state.SerielReady());
+
+        rig.link.failOpens({missing()});
+        QVERIFY(!rig.setup.reopenAt(9600));
+        QVERIFY(rig.status.lines().last().startsWith(QStringLiteral("ERROR: ")));
+        QVERIFY(!rig.state.SerielReady());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLinkKernel)
 #include "tst_link_kernel.moc"
