@@ -283,22 +283,6 @@ private slots:
         QCOMPARE(s.SerielPort(), 3);
         QCOMPARE(store.GetSetting("Settings", "Seriel Port", {}), QStringLiteral(" 3"));
     }
-
-    void unwritableStoreIsReported()
-    {
-        QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-        // The store's file name is taken by a directory.
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Corvade/Corvade.conf")));
-        IniSettingsStore store;
-        Settings s;
-        s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 2);
-        s.Save(store, nullptr);
-        QString reason;
-        QVERIFY(!store.flush(&reason));
-        QVERIFY(!reason.isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -120,7 +120,7 @@ private slots:
         flushDeletes();
     }
 
-    void firstOpeningShowsDefaults()
+    void openingSuspendsReceptionAndFillsFromSettings()
     {
         FakeHost host;
         host.handler = &host.handlerA;
@@ -129,71 +129,37 @@ private slots:
         QCOMPARE(dlg->windowTitle(), QStringLiteral("Corvade - Settings"));
         QVERIFY(!dlg->isModal());
         QCOMPARE(dlg->comSerielPort()->currentText(), QStringLiteral("COM 2"));
-        QCOMPARE(dlg->comTerminalSpeed()->currentText(), QStringLiteral("19200"));
-        QCOMPARE(dlg->txtASCIIBelow()->text(), QStringLiteral("13"));
-        QVERIFY(dlg->txtASCIIBelow()->isEnabled());
-        QVERIFY(!dlg->chkReloadHex()->isChecked());
-        QVERIFY(dlg->chkReloadOnFocus()->isChecked());
-        QVERIFY(dlg->chkPrintASCII()->isChecked());
-        QVERIFY(!dlg->chkEcho()->isChecked());
-        QVERIFY(!dlg->chkExternalTerminal()->isChecked());
-        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(0));
-        QCOMPARE(dlg->cmdASCIIColor()->BackColor(), ColorRef(0));
         QCOMPARE(dlg->comPortDevice()->currentText(), Settings::DefaultPortDevice(2));
-        QVERIFY(host.prompter.messages.isEmpty());
-        // Reception is suspended while the dialog is open.
         QVERIFY(host.handlerA.IgnoreReceive());
         // The picker is loaded but hidden.
-        QVERIFY(dlg->colorPick());
-        QVERIFY(!dlg->colorPick()->isVisible());
+        QVERIFY(dlg->colorPick() && !dlg->colorPick()->isVisible());
         QVERIFY(host.calls.isEmpty());
+        QVERIFY(host.prompter.messages.isEmpty());
     }
 
-    void captions_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("Frame1") << "Frame1" << "General";
-        QTest::newRow("Frame2") << "Frame2" << "Terminal";
-        QTest::newRow("chkReloadHex") << "chkReloadHex" << "&Reload last opened hex file on startup";
-        QTest::newRow("chkReloadOnFocus") << "chkReloadOnFocus" << "Reload &hex file when receiving focus";
-        QTest::newRow("Label1") << "Label1" << "&Seriel port:";
-        QTest::newRow("chkExternalTerminal") << "chkExternalTerminal" << "&Use external termianl after run";
-        QTest::newRow("chkEcho") << "chkEcho" << "&Echo on";
-        QTest::newRow("chkPrintASCII") << "chkPrintASCII" << "&Print ASCII characters below";
-        QTest::newRow("Label5") << "Label5" << "As <ASCII number>";
-        QTest::newRow("Label3") << "Label3" << "Echo &Color";
-        QTest::newRow("Label4") << "Label4" << "Special &ASCII characters color";
-        QTest::newRow("Label2") << "Label2" << "&Terminal speed:";
-        QTest::newRow("cmdOk") << "cmdOk" << "&Ok";
-        QTest::newRow("cmdCancel") << "cmdCancel" << "&Cancel";
-        QTest::newRow("cmdEchoColor") << "cmdEchoColor" << "";
-        QTest::newRow("cmdASCIIColor") << "cmdASCIIColor" << "";
-    }
-    void captions()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, caption);
-        FakeHost host;
-        frmSettings dlg(host);
-        QWidget *w = dlg.findChild<QWidget *>(name);
-        QVERIFY2(w, qPrintable(name));
-        if (auto *b = qobject_cast<QAbstractButton *>(w))
-            QCOMPARE(b->text(), caption);
-        else if (auto *l = qobject_cast<QLabel *>(w)) {
-            QCOMPARE(l->text(), caption);
-            // Shown as written, not read as markup.
-            QCOMPARE(l->textFormat(), Qt::PlainText);
-        } else if (auto *g = qobject_cast<QGroupBox *>(w))
-            QCOMPARE(g->title(), caption);
-        else
-            QFAIL("unexpected control kind");
-    }
-
-    void listsHoldTheirItemsUnselected()
+    // The texts are the program's own, misspellings included; labels show them as written.
+    void captionsAndLists()
     {
         FakeHost host;
         frmSettings dlg(host);
+        const QList<QPair<const char *, QString>> captions = {
+            {"Frame1", "General"}, {"Frame2", "Terminal"},
+            {"chkReloadHex", "&Reload last opened hex file on startup"},
+            {"chkReloadOnFocus", "Reload &hex file when receiving focus"}, {"Label1", "&Seriel port:"},
+            {"chkExternalTerminal", "&Use external termianl after run"}, {"chkEcho", "&Echo on"},
+            {"chkPrintASCII", "&Print ASCII characters below"}, {"Label5", "As <ASCII number>"},
+            {"Label3", "Echo &Color"}, {"Label4", "Special &ASCII characters color"},
+            {"Label2", "&Terminal speed:"}, {"cmdOk", "&Ok"}, {"cmdCancel", "&Cancel"},
+            {"cmdEchoColor", ""}, {"cmdASCIIColor", ""}};
+        for (const auto &[name, caption] : captions) {
+            QWidget *w = dlg.findChild<QWidget *>(QLatin1String(name));
+            QVERIFY2(w, name);
+            auto *l = qobject_cast<QLabel *>(w);
+            auto *g = qobject_cast<QGroupBox *>(w);
+            auto *b = qobject_cast<QAbstractButton *>(w);
+            QCOMPARE(l ? l->text() : g ? g->title() : b ? b->text() : QStringLiteral("?"), caption);
+            QVERIFY(!l || l->textFormat() == Qt::PlainText);
+        }
         auto items = [](QComboBox *c) {
             QStringList l;
             for (int i = 0; i < c->count(); ++i)
@@ -201,17 +167,10 @@ private slots:
             return l;
         };
         QCOMPARE(items(dlg.comSerielPort()), (QStringList{"COM 1", "COM 2", "COM 3", "COM 4"}));
-        QCOMPARE(items(dlg.comTerminalSpeed()),
-                 (QStringList{"110", "1200", "2400", "4800", "9600", "19200", "62500"}));
-        QCOMPARE(dlg.comSerielPort()->currentIndex(), -1);
-        QCOMPARE(dlg.comTerminalSpeed()->currentIndex(), -1);
+        QCOMPARE(items(dlg.comTerminalSpeed()), (QStringList{"110", "1200", "2400", "4800", "9600", "19200", "62500"}));
         QVERIFY(!dlg.comSerielPort()->isEditable());
         QVERIFY(!dlg.comTerminalSpeed()->isEditable());
-        QVERIFY(dlg.txtASCIIBelow()->text().isEmpty());
         QVERIFY(dlg.cmdOk()->isDefault());
-        QVERIFY(!dlg.cmdCancel()->isDefault());
-        // The design colour until the dialog opens.
-        QCOMPARE(dlg.cmdEchoColor()->BackColor(), ColorRef(12632256));
     }
 
     void accessKeysMoveTheFocus_data()
@@ -254,7 +213,6 @@ private slots:
         QTest::newRow("COM 4, 62500") << 4 << "62500" << 3 << 6 << QStringList();
         QTest::newRow("port 0 selects nothing silently") << 0 << "9600" << -1 << 4 << QStringList();
         QTest::newRow("port 5") << 5 << "19200" << -1 << 5 << QStringList{"380"};
-        QTest::newRow("port -1") << -1 << "19200" << -1 << 5 << QStringList{"380"};
         QTest::newRow("unknown speed") << 2 << "12345" << 1 << -1 << QStringList{"383"};
         QTest::newRow("speed differs in blanks") << 2 << " 9600" << 1 << -1 << QStringList{"383"};
         QTest::newRow("both, each reported") << 9 << "" << -1 << -1 << QStringList{"380", "383"};
@@ -322,13 +280,8 @@ private slots:
         QTest::addColumn<int>("row");
         QTest::addColumn<quint32>("color");
         QTest::newRow("black") << true << 0 << 0 << 0u;
-        QTest::newRow("red") << false << 1 << 0 << 255u;
         QTest::newRow("navy") << true << 2 << 0 << 8388608u;
         QTest::newRow("dark green") << false << 0 << 1 << 16384u;
-        QTest::newRow("green") << true << 1 << 1 << 65280u;
-        QTest::newRow("purple") << false << 2 << 1 << 12583104u;
-        QTest::newRow("light grey") << true << 0 << 2 << 12632256u;
-        QTest::newRow("yellow") << false << 1 << 2 << 65535u;
         QTest::newRow("cyan") << true << 2 << 2 << 16776960u;
     }
     void pickerCellsInTheirPlaces()
@@ -404,18 +357,6 @@ private slots:
         QVERIFY(dlg->isVisible());
     }
 
-    void yellowEchoColourAfterOk()
-    {
-        FakeHost host;
-        frmSettings *dlg = openShown(host);
-        QTest::mouseClick(dlg->cmdEchoColor(), Qt::LeftButton);
-        dlg->colorPick()->picColor_Click(4);
-        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(65535));
-        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
-        QCOMPARE(host.settings.EchoColor(), 65535);
-        QCOMPARE(host.settings.ASCIIColor(), 0);
-    }
-
     void thresholdText_data()
     {
         QTest::addColumn<QString>("text");
@@ -423,26 +364,17 @@ private slots:
         QTest::addColumn<int>("failure"); // 0 when accepted
         QTest::newRow("plain") << "13" << 13 << 0;
         QTest::newRow("blanks around") << "  42 \t" << 42 << 0;
-        QTest::newRow("zero") << "0" << 0 << 0;
-        QTest::newRow("top") << "255" << 255 << 0;
         QTest::newRow("half down to even") << "12.5" << 12 << 0;
-        QTest::newRow("half up to even") << "13.5" << 14 << 0;
-        QTest::newRow("fraction rounds") << "99.7" << 100 << 0;
         QTest::newRow("just under the top") << "255.4" << 255 << 0;
-        QTest::newRow("small minus rounds to 0") << "-0.4" << 0 << 0;
         QTest::newRow("plus sign") << "+7" << 7 << 0;
         QTest::newRow("leading point") << ".6" << 1 << 0;
         QTest::newRow("empty") << "" << 0 << 13;
-        QTest::newRow("blanks only") << "   " << 0 << 13;
-        QTest::newRow("word") << "abc" << 0 << 13;
         QTest::newRow("trailing junk") << "12abc" << 0 << 13;
         QTest::newRow("blank inside") << "1 2" << 0 << 13;
-        QTest::newRow("comma") << "1,5" << 0 << 13;
         QTest::newRow("hex") << "0x10" << 0 << 13;
         QTest::newRow("300") << "300" << 0 << 6;
-        QTest::newRow("256") << "256" << 0 << 6;
-        QTest::newRow("half over the top") << "255.5" << 0 << 6;
         QTest::newRow("minus one") << "-1" << 0 << 6;
+        QTest::newRow("half over the top") << "255.5" << 0 << 6;
         QTest::newRow("huge") << "99999999999999999999999" << 0 << 6;
     }
     void thresholdText()
@@ -520,7 +452,6 @@ private slots:
         QTest::addColumn<QString>("number");
         QTest::newRow("threshold 300") << "300" << false << "6";
         QTest::newRow("threshold empty") << "" << false << "13";
-        QTest::newRow("threshold not a number") << "x" << false << "13";
         QTest::newRow("terminal clearing throws") << "40" << true << "51";
     }
     void okReportsAFailedStepAndGoesOn()
