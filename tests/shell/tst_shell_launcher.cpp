@@ -67,14 +67,11 @@ private slots:
         QTest::addColumn<bool>("wait");
         QTest::addColumn<int>("result");
         QTest::newRow("true, waiting") << "true" << true << 1;
-        QTest::newRow("true, not waiting") << "true" << false << 1;
         QTest::newRow("failing program still started") << "false" << true << 1;
         QTest::newRow("missing program, waiting") << "corvade-no-such-program --x" << true << 0;
         QTest::newRow("missing program, not waiting") << "corvade-no-such-program" << false << 0;
-        QTest::newRow("missing absolute path") << "/nonexistent/dir/prog" << false << 0;
         QTest::newRow("not executable") << "/etc/hostname" << true << 0;
         QTest::newRow("empty command line") << "" << false << 0;
-        QTest::newRow("blanks only") << "   " << true << 0;
         QTest::newRow("quoted program name") << "\"sleep\" 0" << true << 1;
         // A program that reads its input must see its end, not wait on us forever.
         QTest::newRow("reads its input") << "cat" << true << 1;
@@ -125,27 +122,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 20000);
     }
 
-    void mailtoText_data()
-    {
-        QTest::addColumn<QString>("adress");
-        QTest::addColumn<QString>("subject");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty subject keeps the equals sign") << "me@example.org" << "" << "mailto:me@example.org?subject=";
-        QTest::newRow("version subject") << "me@example.org" << "Corvade_1.0.0" << "mailto:me@example.org?subject=Corvade_1.0.0";
-        QTest::newRow("blanks and ampersand are not escaped") << "a b@c" << "x & y" << "mailto:a b@c?subject=x & y";
-    }
-    void mailtoText()
-    {
-        QFETCH(QString, adress);
-        QFETCH(QString, subject);
-        QFETCH(QString, text);
-        QCOMPARE(CExShell::MailtoText(adress, subject), text);
-    }
-
     void openActions()
     {
         QDesktopServices::setUrlHandler(QStringLiteral("mailto"), this, "openHandler");
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openHandler");
+        // The address and subject go in as written: nothing escaped, the equals sign kept.
+        QCOMPARE(CExShell::MailtoText("a b@c", "x & y"), QStringLiteral("mailto:a b@c?subject=x & y"));
         CExShell shell;
         QVERIFY(shell.Mailto(QStringLiteral("me@example.org")) > 32);
         QVERIFY(shell.Mailto(QStringLiteral("me@example.org"), QStringLiteral("a & b")) > 32);
