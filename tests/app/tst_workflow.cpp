@@ -1,92 +1,107 @@
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
+// The program against corvade-board from end to end: start-up, the port and version
+// commands, Download+Run and the terminal, and the settings dialog reopening the port.
 #include "hexfile/HexDownload.h"
-#include "link/BoardProcess.h"
+#include "link/KernelVersion.h"
 #include "settings/FrmSettings.h"
 #include "settings/Settings.h"
-#include "support/ScriptedPrompter.h"
+#include "support/ProgramRig.h"
+#include "support/TestFiles.h"
 #include "terminal/TerminalStore.h"
 #include "terminal/frmTerminal.h"
 
 #include <QAction>
-#include <QFile>
+#include <QMenu>
 #include <QProgressBar>
-#include <QSettings>
 #include <QStatusBar>
-#include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
-// The main job from end to end: load, Download+Run on the simulated board, talk to the
-// program the emulated 8051 runs.
+namespace {
+const QString kOpened = QStringLiteral("Initializing serielport (Port 2)...Ok");
+QString hello() { return QStringLiteral(CORVADE_EXAMPLES_DIR "/hello.hex"); }
+}
+
 class TestWorkflow : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    ScriptedPrompter m_prompts;
-    BoardProcess m_board;
-
-    QString linkPath() const { return m_dir.path() + QStringLiteral("/ttyBOARD"); }
-    static QString hello() { return QStringLiteral(CORVADE_EXAMPLES_DIR "/hello.hex"); }
-
-    FrmMain &start(const QStringList &boardOptions, const QString &hex = hello())
-    {
-        m_board.stop();
-        QFile::remove(linkPath());
-        if (m_board.start(boardOptions, linkPath()).isEmpty())
-            qFatal("corvade-board did not start");
-        const QString config = m_dir.path() + QStringLiteral("/config");
-        QDir(config).removeRecursively();
-        qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
-        QSettings(config + QStringLiteral("/Corvade/Corvade.conf"), QSettings::IniFormat)
-            .setValue(QStringLiteral("Ports/COM 2"), linkPath());
-        ResetGlobalsForTest();
-        m_prompts = ScriptedPrompter();
-        setPrompter(&m_prompts);
-        setCommandLinePath(hex);
-        Main();
-        return MainWindow();
-    }
-    static QByteArray terminalText(FrmMain &w)
-    {
-        if (!w.terminalWindow())
-            return {};
-        TerminalStore &store = w.terminalWindow()->store();
-        return store.text(0, store.size());
-    }
+    ProgramRig m_rig;
 
 private slots:
     void init() { qputenv("CORVADE_TEST_REQUEST_TIMEOUT_MS", "1500"); }
-    void cleanup()
+    void cleanup() { m_rig.stop(); }
+
+    void startUpAsksForTheVersionAndF4Reopens()
     {
-        ResetGlobalsForTest();
-        m_board.stop();
+        FrmMain &w = m_rig.start({"--kernel-version", "2.0.0"});
+        const QStringList lines = statusLines(w.statusText());
+        QCOMPARE(lines.mid(0, 4), (QStringList{kOpened, "Getting Kernel Version...", "Kernel version 2.0.0",
+                                               "Corvade is compiled for Kernel version 1.0.0"}));
+        QVERIFY(lines.value(4).startsWith(QStringLiteral("WARNING: Version conflict!")));
+        QCOMPARE(TheKernelVersion().toString(), QStringLiteral("2.0.0"));
+        QVERIFY(AppSettings().GlobalState().SerielReady());
+        QVERIFY(!w.mnuKernel()->menuAction()->isEnabled()); // no file yet
+
+        w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
+        QCOMPARE(statusLines(w.statusText()).last(), kOpened);
+        QVERIFY(AppSettings().GlobalState().SerielReady());
+        w.close();
+        QCoreApplication::processEvents();
+        QVERIFY(!AppSettingsExists());
+        QCOMPARE(QSettings(m_rig.configFile(), QSettings::IniFormat).value("Ports/COM 2").toString(), m_rig.linkPath());
+    }
+
+    void missingDeviceIgnored()
+    {
+        m_rig.configure(m_rig.path(QStringLiteral("no-such-device")));
+        FrmMain &w = m_rig.startProgram({}, {Prompter::Answer::Ignore});
+        QCOMPARE(m_rig.prompts.messages, QStringList{"The serielport, port 2 is invalid."});
+        QCOMPARE(w.statusText(),
+                 QStringLiteral("Initializing serielport (Port 2)...WARNING Serielport not initialized!\r\n"
+                                "You will not be able to connect to the 8051, and many Corvade functions will be "
+                                "disabled\r\n"));
+        QVERIFY(!AppSettings().GlobalState().SerielReady());
+    }
+
+    void versionCommandDefersTheReloadOnFocus()
+    {
+        const QString hex = m_rig.path(QStringLiteral("a.hex"));
+        QVERIFY(writeFile(hex, ":00000001FF\r\n"));
+        FrmMain &w = m_rig.start({"--delay", "300"}, hex);
+        QVERIFY(w.action(QStringLiteral("mnuKernelKrnlVersion"))->isEnabled());
+        const int before = int(w.statusText().count(QStringLiteral("Reading Hex file")));
+        // Coming back to the program while the kernel is answering reads the file after.
+        w.applicationStateChanged(Qt::ApplicationInactive);
+        QTimer::singleShot(100, &w, [&w] { w.applicationStateChanged(Qt::ApplicationActive); });
+        w.action(QStringLiteral("mnuKernelKrnlVersion"))->trigger();
+        const QString log = w.statusText();
+        QCOMPARE(log.count(QStringLiteral("Reading Hex file")), before + 1);
+        QVERIFY(log.lastIndexOf(QStringLiteral("Reading Hex file")) > log.lastIndexOf(QStringLiteral("Kernel version 1.0.0")));
     }
 
     void downloadRunAndTalk()
     {
-        FrmMain &w = start({});
-        QVERIFY(w.action(QStringLiteral("mnuKernelDownloadRun"))->isEnabled());
+        FrmMain &w = m_rig.start({}, hello());
         bool barShown = false;
         connect(&Downloader(), &HexDownload::progressChanged, this, [&w, &barShown] {
             if (auto *bar = w.statusBar()->findChild<QProgressBar *>())
                 barShown = barShown || bar->isVisible();
         });
         AppSettings().setEcho(true);
-        AppSettings().setEchoColor(0x0000FF); // red
+        AppSettings().setEchoColor(0x0000FF);
         w.action(QStringLiteral("mnuKernelDownloadRun"))->trigger();
-
-        const QString log = w.statusText();
-        QVERIFY2(log.contains(QRegularExpression(QStringLiteral("Downloading hexfile\\.+Ok\\r\\nRunning file on 8051\\.\\.\\.\\r\\n"))),
-                 qPrintable(log));
+        QVERIFY2(w.statusText().contains(QRegularExpression(
+                     QStringLiteral("Downloading hexfile\\.+Ok\\r\\nRunning file on 8051\\.\\.\\.\\r\\n"))),
+                 qPrintable(w.statusText()));
         QVERIFY(barShown);
         QVERIFY(!w.statusBar()->isVisible());
 
         // The whole greeting, up to its last line end (a line feed shows as <10>).
-        QTRY_VERIFY_WITH_TIMEOUT(terminalText(w).contains("Hello from the 8051!"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(terminalText(w).endsWith("comes back.\r<10>"), 10000);
-        const qint64 before = w.terminalWindow()->store().size();
-        QVERIFY(w.terminalWindow()->KeyPress('x'));
-        // The local echo in its colour, then the program's own echo in the text colour.
         TerminalStore &store = w.terminalWindow()->store();
+        const auto text = [&store] { return store.text(0, store.size()); };
+        QTRY_VERIFY_WITH_TIMEOUT(text().contains("Hello from the 8051!"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(text().endsWith("comes back.\r<10>"), 10000);
+        // The local echo in its colour, then the program's own echo in the text colour.
+        const qint64 before = store.size();
+        QVERIFY(w.terminalWindow()->KeyPress('x'));
         QCOMPARE(store.text(before, before + 1), QByteArray("x"));
         QCOMPARE(store.colorAt(before), ColorRef(0x0000FF));
         QTRY_VERIFY_WITH_TIMEOUT(store.size() >= before + 2, 5000);
@@ -94,36 +109,24 @@ private slots:
         QCOMPARE(store.colorAt(before + 1), ColorRef(0));
     }
 
-    void failedDownloadSendsNoRun()
-    {
-        FrmMain &w = start({QStringLiteral("--refuse-at"), QStringLiteral("1")});
-        w.action(QStringLiteral("mnuKernelDownloadRun"))->trigger();
-        const QString log = w.statusText();
-        QVERIFY2(log.contains(QStringLiteral("ERROR: The file was not downloaded")), qPrintable(log));
-        QVERIFY(!log.contains(QStringLiteral("Running file on 8051...")));
-    }
-
     void externalTerminalReleasesThePort()
     {
-        FrmMain &w = start({QStringLiteral("--hangup-grace"), QStringLiteral("60000")});
+        FrmMain &w = m_rig.start({"--hangup-grace", "60000"}, hello());
         AppSettings().setUseExternalTerminal(true);
         w.action(QStringLiteral("mnuKernelRun"))->trigger();
         QVERIFY(w.statusText().endsWith(QStringLiteral(
             "Running file on 8051...\r\nClosing serial port, to use external terminal\r\n")));
-        // F4 takes the port back.
         w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
-        QVERIFY(w.statusText().endsWith(QStringLiteral("Initializing serielport (Port 2)...Ok\r\n")));
+        QCOMPARE(statusLines(w.statusText()).last(), kOpened);
     }
 
     void settingsOkReopensThePort()
     {
-        FrmMain &w = start({});
+        FrmMain &w = m_rig.start({});
         w.action(QStringLiteral("mnuFileSettings"))->trigger();
-        frmSettings *dialog = frmSettings::Current();
-        QVERIFY(dialog);
-        dialog->cmdOk_Click();
-        QVERIFY2(w.statusText().endsWith(QStringLiteral("Initializing serielport (Port 2)...Ok\r\n")),
-                 qPrintable(w.statusText()));
+        QVERIFY(frmSettings::Current());
+        frmSettings::Current()->cmdOk_Click();
+        QCOMPARE(statusLines(w.statusText()).last(), kOpened);
         QVERIFY(AppSettings().GlobalState().SerielReady());
     }
 };

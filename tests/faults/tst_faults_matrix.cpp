@@ -3,23 +3,18 @@
 // after it. Each cell must end in the program's documented lines, leave the program
 // responsive, and a good exchange on a well-behaved board must follow through the same
 // program instance. The matrix is printed when the test ends.
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
-#include "link/BoardProcess.h"
 #include "link/LinkDispatcher.h"
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
 #include "settings/Settings.h"
-#include "support/ScriptedPrompter.h"
+#include "support/ProgramRig.h"
+#include "support/TestFiles.h"
 #include "terminal/TerminalStore.h"
 #include "terminal/frmTerminal.h"
 
 #include <QAction>
-#include <QFile>
 #include <QMap>
 #include <QRegularExpression>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -210,54 +205,29 @@ QList<Row> rows()
 
 class TestFaultMatrix : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    ScriptedPrompter m_prompts;
-    BoardProcess m_board;
-    QString m_hex;
+    ProgramRig m_rig;
     QStringList m_rowOrder;
     QMap<QString, QMap<int, Cell>> m_table;
     QStringList m_failures; // of the row being run
 
-    QString linkPath() const { return m_dir.path() + QStringLiteral("/ttyBOARD"); }
-    QString hexPath() const { return m_dir.path() + QStringLiteral("/echo.hex"); }
+    QString hexPath() const { return m_rig.path(QStringLiteral("echo.hex")); }
 
-    bool startBoard(const QStringList &options)
-    {
-        stopBoard();
-        QFile::remove(linkPath());
-        return !m_board.start(options, linkPath()).isEmpty();
-    }
+    // Ends the board; a program that holds its line must have noticed the loss before a new
+    // board takes the same name.
     // Ends the board; a program that holds its line must have noticed the loss before a new
     // board takes the same name.
     void stopBoard()
     {
-        m_board.stop();
+        m_rig.board.stop();
         if (MainWindowIfExists() && AppSettingsExists())
             QTRY_VERIFY_WITH_TIMEOUT(!AppSettings().GlobalState().SerielReady(), 10000);
     }
-
-    FrmMain &startProgram()
+    bool startBoard(const QStringList &options)
     {
-        const QString config = m_dir.path() + QStringLiteral("/config");
-        QDir(config).removeRecursively();
-        qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
-        QSettings(config + QStringLiteral("/Corvade/Corvade.conf"), QSettings::IniFormat)
-            .setValue(QStringLiteral("Ports/COM 2"), linkPath());
-        ResetGlobalsForTest();
-        m_prompts = ScriptedPrompter();
-        setPrompter(&m_prompts);
-        setCommandLinePath(hexPath());
-        Main();
-        return MainWindow();
+        stopBoard();
+        return m_rig.startBoard(options);
     }
-
-    static QStringList linesFrom(const FrmMain &w, qsizetype from)
-    {
-        QStringList lines = w.statusText().mid(from).split(QStringLiteral("\r\n"));
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        return lines;
-    }
+    static QStringList linesFrom(const FrmMain &w, qsizetype from) { return statusLines(w.statusText(), from); }
 
     static const Ending *match(const QStringList &lines, const Endings &endings)
     {
@@ -304,9 +274,9 @@ class TestFaultMatrix : public QObject {
             fail(row, column, QStringLiteral("the event loop does not run"));
         if (Link().dispatcher().isWaiting())
             fail(row, column, QStringLiteral("an exchange is still waiting"));
-        if (!m_prompts.messages.isEmpty())
-            fail(row, column, QStringLiteral("message box: ") + m_prompts.messages.join(QStringLiteral(" | ")));
-        m_prompts.messages.clear();
+        if (!m_rig.prompts.messages.isEmpty())
+            fail(row, column, QStringLiteral("message box: ") + m_rig.prompts.messages.join(QStringLiteral(" | ")));
+        m_rig.prompts.messages.clear();
     }
 
     // A late reply arrives after the time-out: it must be dropped without a line.
@@ -445,16 +415,12 @@ class TestFaultMatrix : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         qputenv("CORVADE_TEST_REQUEST_TIMEOUT_MS", QByteArray::number(kTimeoutMs));
-        QFile hex(hexPath());
-        QVERIFY(hex.open(QIODevice::WriteOnly));
-        hex.write(kEchoHex);
+        QVERIFY(writeFile(hexPath(), kEchoHex));
     }
     void cleanupTestCase()
     {
-        ResetGlobalsForTest();
-        m_board.stop();
+        m_rig.stop();
         printMatrix();
     }
 
@@ -474,7 +440,8 @@ private slots:
 
         // Start-up: the program comes up on the faulty board and asks for the version.
         QVERIFY(startBoard(row.options));
-        FrmMain &w = startProgram();
+        m_rig.configure(m_rig.linkPath());
+        FrmMain &w = m_rig.startProgram(hexPath());
         const QString log = w.statusText();
         const qsizetype query = log.indexOf(QStringLiteral("Getting Kernel Version..."));
         if (query < 0)
