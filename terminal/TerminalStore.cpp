@@ -74,14 +74,26 @@ quint16 TerminalStore::paletteIndex(ColorRef color)
     return idx;
 }
 
+template <typename T>
+void TerminalStore::trimToSize(std::vector<T> &v)
+{
+    // A little slack is cheaper than copying the table once more.
+    if (v.capacity() > v.size() + v.size() / 8 + 16)
+        v.shrink_to_fit();
+}
+
 TerminalStore::Block &TerminalStore::newBlock()
 {
     qint64 firstLine = 0;
+    size_t expectRuns = 0;
+    size_t expectLines = 0;
     if (!m_blocks.empty()) {
         Block &prev = m_blocks.back();
         firstLine = prev.firstLine + prev.lineCount;
-        prev.data->runs.shrink_to_fit();
-        prev.data->lines.shrink_to_fit();
+        expectRuns = prev.data->runs.size();
+        expectLines = prev.data->lines.size();
+        trimToSize(prev.data->runs);
+        trimToSize(prev.data->lines);
         prev.runCount = quint32(prev.data->runs.size());
         m_residentFull += blockMemory(prev); // the newest block is always resident
     }
@@ -89,6 +101,10 @@ TerminalStore::Block &TerminalStore::newBlock()
     b.firstLine = firstLine;
     b.data = std::make_unique<Data>();
     b.data->text.reset(new char[BlockSize]);
+    // Output keeps its shape from block to block: room for about as many runs and line
+    // starts as the last block had saves growing the tables step by step.
+    b.data->runs.reserve(expectRuns + expectRuns / 16 + 16);
+    b.data->lines.reserve(expectLines + expectLines / 16 + 16);
     m_blocks.push_back(std::move(b));
     spillOldBlocks();
     return m_blocks.back();

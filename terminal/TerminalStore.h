@@ -130,6 +130,8 @@ private:
     void popLineStart();
     void spillOldBlocks();
     static qint64 blockMemory(const Block &b);
+    template <typename T>
+    static void trimToSize(std::vector<T> &v);
     bool spillBlock(Block &b);
     bool openSpill();
     const Data &dataOf(qint64 block) const;
