@@ -1,3 +1,4 @@
+#include "support/FullDevice.h"
 #include "terminal/RtfWriter.h"
 #include "terminal/TerminalSave.h"
 #include "terminal/TerminalStore.h"
@@ -10,21 +11,6 @@
 #include <QTest>
 
 namespace {
-class FullDevice : public QBuffer {
-public:
-    explicit FullDevice(qint64 limit) : m_limit(limit) { open(QIODevice::WriteOnly); }
-    qint64 m_limit;
-protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        if (pos() + len > m_limit) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        return QBuffer::writeData(data, len);
-    }
-};
-
 QByteArray rtfOf(const TerminalStore &s)
 {
     QBuffer buf;

@@ -1,3 +1,4 @@
+#include "support/FullDevice.h"
 #include "app/StatusSink.h"
 #include "terminal/TerminalStore.h"
 
@@ -17,22 +18,6 @@ constexpr qint64 B = TerminalStore::BlockSize;
 struct RecordingSink : StatusSink {
     QStringList lines;
     void AppendStatus(const QString &text, bool) override { lines << text; }
-};
-
-// Accepts the first `limit` bytes, then fails like a full disk.
-class FullDevice : public QBuffer {
-public:
-    explicit FullDevice(qint64 limit) : m_limit(limit) { open(QIODevice::ReadWrite); }
-    qint64 m_limit;
-protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        if (pos() + len > m_limit) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        return QBuffer::writeData(data, len);
-    }
 };
 
 QByteArrayList allLines(const TerminalStore &s)

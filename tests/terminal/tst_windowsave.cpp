@@ -1,3 +1,4 @@
+#include "support/FullDevice.h"
 #include "support/ScriptedPrompter.h"
 #include "terminal/TerminalStore.h"
 #include "terminal/WindowSave.h"
@@ -22,24 +23,6 @@ public:
 };
 
 // A device that refuses writes past a limit, as a full disk does.
-class FullDevice : public QBuffer {
-public:
-    explicit FullDevice(qint64 limit) : m_limit(limit) { open(QIODevice::WriteOnly); }
-
-protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        if (pos() + len > m_limit) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        return QBuffer::writeData(data, len);
-    }
-
-private:
-    qint64 m_limit;
-};
-
 QByteArray readFile(const QString &name)
 {
     QFile f(name);
