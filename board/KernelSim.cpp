@@ -11,20 +11,9 @@ constexpr quint8 kComplete = 0x03;
 constexpr quint8 kResend = 0x04;
 constexpr quint8 kRefused = 0x06;
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 int hexByte(const QByteArray &text, int at)
 {
-    return hexValue(text.at(at)) * 16 + hexValue(text.at(at + 1));
+    return mcs51::hexDigit(text.at(at)) * 16 + mcs51::hexDigit(text.at(at + 1));
 }
 } // namespace
 
@@ -104,7 +93,7 @@ void KernelSim::receiveByte(char byte)
             }
             return;
         }
-        if (hexValue(byte) < 0) {
+        if (mcs51::hexDigit(byte) < 0) {
             refuse();
             return;
         }

@@ -6,8 +6,6 @@
 
 namespace mcs51 {
 
-namespace {
-
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -18,8 +16,6 @@ int hexDigit(char c)
         return c - 'a' + 10;
     return -1;
 }
-
-} // namespace
 
 std::optional<HexImage> HexImage::parse(const std::string &text)
 {

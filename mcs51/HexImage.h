@@ -9,6 +9,9 @@ namespace mcs51 {
 
 class Cpu;
 
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int hexDigit(char c);
+
 // A program image read from Intel HEX text: the data records and, when the
 // file names one (record type 03 or 05), the entry address.
 struct HexImage
