@@ -74,6 +74,9 @@ void TestBoardLine::badOptionsAreRejected_data()
     QTest::newRow("unknown program") << QStringList{"--program", "z80"};
     QTest::newRow("line baud 0") << QStringList{"--line-baud", "0"};
     QTest::newRow("crystal not a number") << QStringList{"--crystal", "12MHz"};
+    QTest::newRow("noise every 0") << QStringList{"--garbage-every", "0"};
+    QTest::newRow("noise every not a number") << QStringList{"--garbage-every", "often"};
+    QTest::newRow("negative noise seed") << QStringList{"--garbage-seed", "-1"};
 }
 
 void TestBoardLine::badOptionsAreRejected()

@@ -34,8 +34,6 @@ private slots:
     void boardSendsTheSeededNoise();
     void noiseWhileTheHostIsAwayIsLost();
     void helpNamesTheNoiseOptions();
-    void boardRejectsBadNoiseOptions_data();
-    void boardRejectsBadNoiseOptions();
 };
 
 void TestBoardNoise::seedRepeatsItsNoise()
@@ -190,24 +188,6 @@ void TestBoardNoise::helpNamesTheNoiseOptions()
     const QByteArray help = board.readAllStandardOutput();
     QVERIFY(help.contains("--garbage-every <ms>"));
     QVERIFY(help.contains("--garbage-seed <n>"));
-}
-
-void TestBoardNoise::boardRejectsBadNoiseOptions_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::newRow("every 0") << QStringList{"--garbage-every", "0"};
-    QTest::newRow("every not a number") << QStringList{"--garbage-every", "often"};
-    QTest::newRow("negative seed") << QStringList{"--garbage-seed", "-1"};
-}
-
-void TestBoardNoise::boardRejectsBadNoiseOptions()
-{
-    QFETCH(QStringList, args);
-    QProcess board;
-    board.start(QStringLiteral(CORVADE_BOARD_PATH), args);
-    QVERIFY(board.waitForFinished(10000));
-    QCOMPARE(board.exitCode(), 2);
-    QVERIFY(board.readAllStandardOutput().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBoardNoise)
