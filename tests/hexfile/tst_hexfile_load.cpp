@@ -12,15 +12,9 @@
 class HexLoadTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    TestFolder m_dir;
 
-    QString file(const QString &name, const QByteArray &content)
-    {
-        const QString path = m_dir.filePath(name);
-        if (!writeFile(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString file(const QString &name, const QByteArray &content) { return m_dir.file(name, content); }
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }

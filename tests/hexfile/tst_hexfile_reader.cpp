@@ -17,15 +17,9 @@ const QByteArray Eof = ":00000001FF";
 class HexReaderTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    TestFolder m_dir;
 
-    QString file(const QString &name, const QByteArray &content)
-    {
-        const QString path = m_dir.filePath(name);
-        if (!writeFile(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    QString file(const QString &name, const QByteArray &content) { return m_dir.file(name, content); }
 
     static QString dots(int n) { return QString(n, QLatin1Char('.')); }
 

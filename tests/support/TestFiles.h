@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // Writes a file whole; false when it cannot be written.
 inline bool writeFile(const QString &path, const QByteArray &bytes)
@@ -10,6 +11,24 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
+
+// A temporary folder whose files a test writes by name.
+class TestFolder {
+public:
+    QString file(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(name);
+        if (!writeFile(path, content))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+};
 
 inline QByteArray readFile(const QString &path)
 {
