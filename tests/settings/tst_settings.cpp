@@ -1,289 +1,253 @@
+// The preferences: their texts in the store, the INI file, and the "Corvade - Settings"
+// dialog with its colour picker, against a host that records what the dialog does to it.
+#include "link/LinkHandler.h"
+#include "settings/FrmColorPick.h"
+#include "settings/FrmSettings.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
-#include "settings/SettingsText.h"
+#include "support/TestDoubles.h"
+#include "support/TestFiles.h"
 
-#include <QFile>
-#include <QMap>
-#include <QTemporaryDir>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QtTest>
 
-using namespace SettingsText;
+#include <stdexcept>
 
 namespace {
-// A store in memory that records the order of every read and write.
-class RecordingStore : public SettingsStore {
+class MemoryStore : public SettingsStore {
 public:
-    QMap<QString, QString> values;
-    QStringList reads, writes;
-
-    QString GetSetting(const QString &section, const QString &key, const QString &defaultText) override
+    QMap<QString, QString> map; // "section/key" to text
+    // g, k: section and key; t: the default, or the text to store.
+    QString GetSetting(const QString &g, const QString &k, const QString &t) override
     {
-        reads << section + QLatin1Char('/') + key;
-        return values.value(section + QLatin1Char('/') + key, defaultText);
+        return map.value(g + '/' + k, t);
     }
-    void SaveSetting(const QString &section, const QString &key, const QString &text) override
-    {
-        writes << section + QLatin1Char('/') + key;
-        values[section + QLatin1Char('/') + key] = text;
-    }
+    void SaveSetting(const QString &g, const QString &k, const QString &t) override { map[g + '/' + k] = t; }
 };
 
-class RecordingHost : public WorkspaceHost {
+struct QuietHandler : LinkHandler {
+    void Receive(const QByteArray &) override {}
+    int PacketsToReceive() const override { return 1; }
+};
+
+class FakeHost : public SettingsDialogHost {
 public:
+    Settings settings;
+    ScriptedPrompter prompter;
+    QuietHandler handlerA, handlerB;
+    LinkHandler *handler = nullptr;
+    bool terminal = false, ready = false, failInitRTF = false;
     QStringList calls;
-    QStringList recent; // newest first
-    double height = 7000, width = 9000;
 
-    void RecentAdd(const QString &path) override
+    Settings &AppSettings() override { return settings; }
+    Prompter &Prompts() override { return prompter; }
+    LinkHandler *CurrentHandler() override { return handler; }
+    bool CurrentHandlerIsTerminal() override { return terminal; }
+    void TerminalInitRTF() override
     {
-        calls << QStringLiteral("add ") + path;
-        recent.prepend(path);
+        calls << "initRTF";
+        if (failInitRTF)
+            throw std::runtime_error("terminal gone");
     }
-    QString RecentPath(int index) override { return index < recent.size() ? recent[index] : QString(); }
-    void RestoreHexFile(const QString &path) override { calls << QStringLiteral("read ") + path; }
-    double HeightTwips() override { return height; }
-    double WidthTwips() override { return width; }
-    void setHeightTwips(double t) override { calls << QStringLiteral("height %1").arg(t); }
-    void setWidthTwips(double t) override { calls << QStringLiteral("width %1").arg(t); }
-    void mnuWindowTileH_Click() override { calls << QStringLiteral("tileH"); }
-    void mnuwindowTileV_Click() override { calls << QStringLiteral("tileV"); }
+    bool SerielReady() override { return ready; }
+    void ClosePort() override { calls << "close"; }
+    bool InitSerialPort() override
+    {
+        // The port it opens, and whether reception is still off then.
+        const QString hears = !handler ? "none" : handler->IgnoreReceive() ? "deaf" : "hearing";
+        calls << QStringLiteral("init %1 %2 %3").arg(settings.SerielPort()).arg(settings.TerminalSpeed(), hears);
+        return true;
+    }
 };
+
+// One visit to the dialog: opened on the row's port and speed, every control edited, then
+// left by Enter in a control or by a button.
+struct Visit {
+    int port;
+    QString speed;
+    int portIndex, speedIndex; // shown on opening
+    bool ready;
+    QString handler, device, threshold, way; // handler: none, plain, terminal, failing terminal, replaced
+    QStringList calls, failures;
+    QString settings; // afterwards
+};
+
+// What the dialog may change, in one line.
+QString written(const Settings &s)
+{
+    return QString::asprintf("COM %d %s %s, echo %d external %d reload %d/%d print %d below %d, colours %d/%d",
+                             s.SerielPort(), qPrintable(s.PortDevice(s.SerielPort())), qPrintable(s.TerminalSpeed()),
+                             s.Echo(), s.UseExternalTerminal(), s.ReloadHex(), s.ReloadHexOnfocus(), s.PrintASCII(),
+                             s.ASCIIBelow(), s.EchoColor(), s.ASCIIColor());
+}
+
+// Check boxes stretch across their frame; the clickable part is the box and its text.
+QPoint boxOf(QWidget *w) { return QPoint(qMin(8, w->width() / 2), w->height() / 2); }
 } // namespace
+Q_DECLARE_METATYPE(Visit)
 
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    void numberText_data()
+    void cleanup()
     {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("positive") << 13.0 << " 13";
-        QTest::newRow("zero") << 0.0 << " 0";
-        QTest::newRow("negative") << -5.0 << "-5";
-        QTest::newRow("large") << 16777215.0 << " 16777215";
-        QTest::newRow("fraction") << 2.5 << " 2.5";
-        QTest::newRow("negative fraction") << -0.25 << "-0.25";
-    }
-    void numberText()
-    {
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        QCOMPARE(NumberText(value), text);
-        QCOMPARE(NumberValue(text), value); // written values read back unchanged
+        if (frmSettings *dlg = frmSettings::Current())
+            dlg->done(QDialog::Rejected);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void numberValue_data()
+    // Each entry "key=stored>saved": what the store holds, as the next save writes it back.
+    // Numbers are read from their leading digits and rounded half to even; one that does not
+    // fit keeps the default. Only "True" is true.
+    void loadThenSave_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("value");
-        QTest::newRow("leading blank") << " 3" << 3.0;
-        QTest::newRow("several blanks") << "   42" << 42.0;
-        QTest::newRow("sign") << "-17" << -17.0;
-        QTest::newRow("trailing text") << "12abc" << 12.0;
-        QTest::newRow("no number") << "abc" << 0.0;
-        QTest::newRow("empty") << "" << 0.0;
-        QTest::newRow("fraction") << "1.75" << 1.75;
-        QTest::newRow("bare fraction") << ".5" << 0.5;
-        QTest::newRow("no exponent") << "1e5" << 1.0;
-        QTest::newRow("blank inside") << "1 2" << 1.0;
-        QTest::newRow("lone sign") << "-" << 0.0;
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("booleans") << QStringList{"Terminal/Echo=true>False", "Terminal/Print ASCII= True>False",
+                                                 "Settings/Reload Hex=True>True", "Terminal/Use External=1>False",
+                                                 "Settings/Reload Hex on Focus=False>False"};
+        QTest::newRow("number texts") << QStringList{"Terminal/ASCII Below=  +42> 42", "Terminal/Echo Color=12abc> 12",
+                                                     "Terminal/ASCII Color=1e5> 1", "Settings/Seriel Port=1 2> 1",
+                                                     "Terminal/Memory window MB=-> 64"};
+        QTest::newRow("rounded") << QStringList{"Terminal/ASCII Below=12.5> 12", "Terminal/Echo Color=-2.5>-2",
+                                                "Terminal/ASCII Color=3.5> 4", "Settings/Seriel Port= 2.6> 3",
+                                                "Terminal/Memory window MB=.6> 1"};
+        QTest::newRow("at the edges") << QStringList{
+            "Terminal/ASCII Below=255.4> 255", "Terminal/Echo Color=2147483647> 2147483647",
+            "Settings/Seriel Port=-32768>-32768", "Terminal/Memory window MB=1048576> 1048576",
+            "Terminal/ASCII Color=-2147483648>-2147483648", "Terminal/Terminal speed=9600 >9600 "};
+        QTest::newRow("past the edges") << QStringList{
+            "Terminal/ASCII Below=255.5> 13", "Terminal/Echo Color=2147483648> 0", "Settings/Seriel Port=32768> 2",
+            "Terminal/Memory window MB=1048577> 64", "Terminal/ASCII Color=-2147483649> 0"};
     }
-    void numberValue()
+    void loadThenSave()
     {
-        QFETCH(QString, text);
-        QFETCH(double, value);
-        QCOMPARE(NumberValue(text), value);
-    }
-
-    void integerRounding_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value");
-        QTest::newRow("2.5 to even") << "2.5" << 2;
-        QTest::newRow("3.5 to even") << "3.5" << 4;
-        QTest::newRow("-2.5 to even") << "-2.5" << -2;
-        QTest::newRow("2.6 up") << "2.6" << 3;
-        QTest::newRow("0.5 to zero") << "0.5" << 0;
-    }
-    void integerRounding()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, value);
-        QCOMPARE(IntegerValue(text, -1000, 1000).value(), qint64(value));
-    }
-
-    void integerOutOfRange()
-    {
-        QVERIFY(!IntegerValue(QStringLiteral("256"), 0, 255));
-        QVERIFY(!IntegerValue(QStringLiteral("-1"), 0, 255));
-        QCOMPARE(IntegerValue(QStringLiteral("255.4"), 0, 255).value(), qint64(255));
-        QVERIFY(!IntegerValue(QStringLiteral("255.5"), 0, 255)); // rounds to 256
-    }
-
-    void booleanText()
-    {
-        QVERIFY(BooleanValue(QStringLiteral("True")));
-        QVERIFY(!BooleanValue(QStringLiteral("true")));
-        QVERIFY(!BooleanValue(QStringLiteral("TRUE")));
-        QVERIFY(!BooleanValue(QStringLiteral(" True")));
-        QVERIFY(!BooleanValue(QStringLiteral("1")));
-    }
-
-    void defaultsOnEmptyStore()
-    {
-        RecordingStore store;
+        QFETCH(QStringList, entries);
+        MemoryStore store, out;
+        for (const QString &e : entries)
+            store.map[e.section('=', 0, 0)] = e.section('=', 1).section('>', 0, 0);
         Settings s;
         s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 2);
-        QCOMPARE(s.TerminalSpeed(), QStringLiteral("19200"));
-        QCOMPARE(s.ASCIIBelow(), 13);
-        QCOMPARE(s.EchoColor(), 0);
-        QCOMPARE(s.ASCIIColor(), 0);
-        QVERIFY(!s.ReloadHex());
-        QVERIFY(s.ReloadHexOnfocus());
-        QVERIFY(s.PrintASCII());
-        QVERIFY(!s.Echo());
-        QVERIFY(!s.UseExternalTerminal());
-        QCOMPARE(s.PortDevice(2), QStringLiteral("/dev/ttyS1"));
-        QCOMPARE(s.PortDevice(1), QStringLiteral("/dev/ttyS0"));
+        s.Save(out, nullptr);
+        for (const QString &e : entries) // the key goes along, to name it when they differ
+            QCOMPARE(e.section('=', 0, 0) + '>' + out.map.value(e.section('=', 0, 0)),
+                     e.section('=', 0, 0) + '>' + e.section('>', 1));
     }
 
-    void storedValuesAndBadValues()
+    void iniFileTakenByADirectory()
     {
-        RecordingStore store;
-        store.values[QStringLiteral("Settings/Seriel Port")] = QStringLiteral(" 3");
-        store.values[QStringLiteral("Terminal/Echo")] = QStringLiteral("true");
-        store.values[QStringLiteral("Settings/Reload Hex on Focus")] = QStringLiteral("False");
-        store.values[QStringLiteral("Terminal/ASCII Below")] = QStringLiteral("300");
-        store.values[QStringLiteral("Terminal/Echo Color")] = QStringLiteral("99999999999");
-        store.values[QStringLiteral("Terminal/ASCII Color")] = QStringLiteral(" 255");
-        store.values[QStringLiteral("Terminal/Terminal speed")] = QStringLiteral("9600");
-        store.values[QStringLiteral("Ports/COM 3")] = QStringLiteral("/dev/ttyUSB0");
-        Settings s;
-        s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 3);
-        QVERIFY(!s.Echo());
-        QVERIFY(!s.ReloadHexOnfocus());
-        QCOMPARE(s.ASCIIBelow(), 13); // out of range keeps the default
-        QCOMPARE(s.EchoColor(), 0);
-        QCOMPARE(s.ASCIIColor(), 255);
-        QCOMPARE(s.TerminalSpeed(), QStringLiteral("9600"));
-        QCOMPARE(s.PortDevice(3), QStringLiteral("/dev/ttyUSB0"));
+        TestFolder dir;
+        QString reason;
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("taken.conf"))));
+        IniSettingsStore taken(dir.filePath(QStringLiteral("taken.conf")));
+        QCOMPARE(taken.loadProblem(), QStringLiteral("it is a directory"));
+        QVERIFY(!taken.flush(&reason));
+        QCOMPARE(reason, QStringLiteral("it is a directory"));
     }
 
-    void loadAndSaveOrder()
+    void visit_data()
     {
-        RecordingStore store;
-        RecordingHost host;
-        Settings s;
-        s.Load(store, &host);
-        const QStringList preferences = {
-            "Settings/Seriel Port", "Terminal/Terminal speed", "Terminal/ASCII Below", "Terminal/Echo Color",
-            "Terminal/ASCII Color", "Settings/Reload Hex", "Settings/Reload Hex on Focus", "Terminal/Print ASCII",
-            "Terminal/Echo", "Terminal/Use External"};
-        QCOMPARE(store.reads.mid(0, preferences.size()), preferences);
-        const QStringList workspace = {"FileList/Recent 3", "FileList/Recent 2", "FileList/Recent 1",
-                                       "FileList/Recent 0", "Window/Height", "Window/Width", "Window/Tile"};
-        QCOMPARE(store.reads.mid(store.reads.size() - workspace.size()), workspace);
-
-        store.writes.clear();
-        s.Save(store, &host);
-        const QStringList saved = {
-            "Settings/Reload Hex", "Settings/Seriel Port", "Settings/Reload Hex on Focus", "Terminal/Echo",
-            "Terminal/Print ASCII", "Terminal/Use External", "Terminal/ASCII Below", "Terminal/Echo Color",
-            "Terminal/ASCII Color", "Terminal/Terminal speed"};
-        QCOMPARE(store.writes.mid(0, saved.size()), saved);
-        QCOMPARE(store.writes.mid(store.writes.size() - 3),
-                 QStringList({"Window/Height", "Window/Width", "Window/Tile"}));
-        QCOMPARE(store.values.value("Settings/Seriel Port"), QStringLiteral(" 2"));
-        QCOMPARE(store.values.value("Terminal/ASCII Below"), QStringLiteral(" 13"));
-        QCOMPARE(store.values.value("Settings/Reload Hex on Focus"), QStringLiteral("True"));
+        QTest::addColumn<Visit>("visit");
+        // Opened on settings other than the defaults, so each control shows what it was given.
+        const QString kept = "COM %1 %2 %3, echo 1 external 1 reload 1/0 print 0 below 200, colours 65535/-1";
+        const QString edited = "COM 3 %1 9600, echo 0 external 0 reload 0/1 print 1 below %2, colours 65535/255";
+        const QString usb = "/dev/ttyUSB9";
+        const QStringList closeInit{"close", "initRTF", "init 3 9600 deaf"}, init{"initRTF", "init 3 9600 deaf"};
+        QTest::newRow("Enter in a list, ready, terminal current") << Visit{
+            1, "110", 0, 0, true, "terminal", usb, " 32 ", "comTerminalSpeed", closeInit, {}, edited.arg(usb).arg(32)};
+        // A colour button with the focus leaves Enter to "&Ok".
+        QTest::newRow("Enter on a colour button, other handler")
+            << Visit{4, "62500", 3, 6, true, "plain", usb, "12.5", "cmdEchoColor", {"close", "init 3 9600 deaf"}, {},
+                     edited.arg(usb).arg(12)};
+        QTest::newRow("Enter in the device box, port closed, port 0 shown as none") << Visit{
+            0, "9600", -1, 4, false, "terminal", usb, "+7", "comPortDevice", init, {}, edited.arg(usb).arg(7)};
+        // An emptied device box keeps the device stored before.
+        QTest::newRow("Enter in the threshold, no handler, device emptied")
+            << Visit{2, "19200", 1, 5, true, "none", "  ", "255.4", "txtASCIIBelow", {"close", "init 3 9600 none"}, {},
+                     edited.arg("/dev/ttyS2").arg(255)};
+        // "&Ok" acts on the handler current then, not on the one it suspended.
+        QTest::newRow("handler replaced meanwhile")
+            << Visit{2, "19200", 1, 5, true, "replaced", usb, ".6", "cmdOk", closeInit, {}, edited.arg(usb).arg(1)};
+        // A failing step, on opening or on "&Ok", is reported; the steps after it still run.
+        QTest::newRow("port 5, threshold over the top") << Visit{
+            5, "19200", -1, 5, false, "terminal", usb, "255.5", "cmdOk", init, {"380", "6"}, edited.arg(usb).arg(200)};
+        QTest::newRow("speed differs in blanks, threshold not a number") << Visit{
+            2, " 9600", 1, -1, false, "terminal", usb, "12abc", "cmdOk", init, {"383", "13"}, edited.arg(usb).arg(200)};
+        QTest::newRow("both unknown, terminal clearing throws")
+            << Visit{9, "", -1, -1, false, "failing terminal", usb, "40", "cmdOk", init, {"380", "383", "51"},
+                     edited.arg(usb).arg(40)};
+        QTest::newRow("Cancel") << Visit{4, "4800", 3, 3, true, "plain", usb, "32", "cmdCancel", {}, {},
+                                         kept.arg(4).arg("/dev/ttyS3", "4800")};
     }
-
-    void saveThenLoadKeepsEveryText()
+    void visit()
     {
-        RecordingStore store;
-        Settings a;
-        a.setSerielPort(4);
-        a.setEchoColor(-5);
-        a.setASCIIColor(65535);
-        a.setASCIIBelow(0);
-        a.setEcho(true);
-        a.setPrintASCII(false);
-        a.setTerminalSpeed(QStringLiteral("115200"));
-        a.Save(store, nullptr);
-        const auto first = store.values;
-        Settings b;
-        b.Load(store, nullptr);
-        b.Save(store, nullptr);
-        QCOMPARE(store.values, first);
-        QCOMPARE(store.values.value("Terminal/Echo Color"), QStringLiteral("-5"));
-    }
-
-    void workspaceRestore()
-    {
-        RecordingStore store;
-        store.values["FileList/Recent 0"] = "/w/a.hex";
-        store.values["FileList/Recent 1"] = "";
-        store.values["FileList/Recent 2"] = "/w/c.hex";
-        store.values["Settings/Reload Hex"] = "True";
-        store.values["Window/Height"] = "0";
-        store.values["Window/Width"] = " 0";
-        store.values["Window/Tile"] = "vertical";
-        RecordingHost host;
-        Settings s;
-        s.Load(store, &host);
-        QCOMPARE(host.calls, QStringList({"add /w/c.hex", "add /w/a.hex", "read /w/a.hex", "width 0", "tileH"}));
-
-        store.values["Window/Tile"] = "Vertical";
-        RecordingHost host2;
-        Settings s2;
-        s2.Load(store, &host2);
-        QCOMPARE(host2.calls.last(), QStringLiteral("tileV"));
-    }
-
-    void workspaceSaveStopsAtFirstEmpty()
-    {
-        RecordingStore store;
-        store.values["FileList/Recent 2"] = "/stale/two.hex";
-        store.values["FileList/Recent 3"] = "/stale/three.hex";
-        RecordingHost host;
-        host.recent = {"/w/new.hex", "/w/old.hex"};
-        Settings s;
-        s.Save(store, &host);
-        QCOMPARE(store.values.value("FileList/Recent 0"), QStringLiteral("/w/new.hex"));
-        QCOMPARE(store.values.value("FileList/Recent 1"), QStringLiteral("/w/old.hex"));
-        QCOMPARE(store.values.value("FileList/Recent 2"), QStringLiteral("/stale/two.hex"));
-        QCOMPARE(store.values.value("Window/Height"), QStringLiteral(" 7000"));
-        QVERIFY(!store.writes.contains("FileList/Recent 2"));
-    }
-
-    void iniFileOnDisk()
-    {
-        QTemporaryDir dir;
-        qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-        {
-            IniSettingsStore store;
-            Settings s;
-            s.setSerielPort(3);
-            s.Save(store, nullptr);
-            QString reason;
-            QVERIFY2(store.flush(&reason), qPrintable(reason));
-            QCOMPARE(store.fileName(), dir.path() + QStringLiteral("/Corvade/Corvade.conf"));
+        QFETCH(Visit, visit);
+        FakeHost host;
+        MemoryStore store;
+        store.map = {{"Settings/Reload Hex", "True"},   {"Settings/Reload Hex on Focus", "False"},
+                        {"Terminal/Echo", "True"},         {"Terminal/Use External", "True"},
+                        {"Terminal/Print ASCII", "False"}, {"Terminal/ASCII Below", "200"},
+                        {"Terminal/Echo Color", "65535"},  {"Terminal/ASCII Color", "-1"}};
+        host.settings.LoadPreferences(store);
+        host.settings.setSerielPort(visit.port);
+        host.settings.setTerminalSpeed(visit.speed);
+        host.ready = visit.ready;
+        host.handler = visit.handler == QLatin1String("none") ? nullptr : &host.handlerA;
+        host.terminal = visit.handler.endsWith(QLatin1String("terminal"));
+        host.failInitRTF = visit.handler.startsWith(QLatin1String("failing"));
+        QPointer<frmSettings> dlg = frmSettings::Open(host);
+        QVERIFY(QTest::qWaitForWindowActive(dlg));
+        QPointer<frmColorPick> pick = dlg->colorPick();
+        QVERIFY(frmSettings::Current() == dlg && !dlg->isModal() && !pick->isVisible());
+        QVERIFY(host.calls.isEmpty() && (!host.handler || host.handler->IgnoreReceive()));
+        QCOMPARE(dlg->comSerielPort()->currentIndex(), visit.portIndex);
+        QCOMPARE(dlg->comTerminalSpeed()->currentIndex(), visit.speedIndex);
+        QCOMPARE(dlg->comPortDevice()->isEnabled(), visit.portIndex >= 0); // no port, no device to name
+        QVERIFY(!dlg->txtASCIIBelow()->isEnabled()); // nothing is printed as a number
+        // Opening it again only brings it to the front: no step runs again.
+        QCOMPARE(frmSettings::Open(host), dlg);
+        if (visit.handler == QLatin1String("replaced")) {
+            host.handler = &host.handlerB;
+            host.terminal = true;
+            host.handlerB.setIgnoreReceive(true);
         }
-        QFile f(dir.path() + QStringLiteral("/Corvade/Corvade.conf"));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray text = f.readAll();
-        QVERIFY2(text.contains("[Settings]"), text.constData());
-        QVERIFY2(text.contains("Seriel%20Port=\" 3\""), text.constData());
-        QVERIFY(text.contains("[Terminal]"));
-        IniSettingsStore store;
-        Settings s;
-        s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 3);
-        QCOMPARE(store.GetSetting("Settings", "Seriel Port", {}), QStringLiteral(" 3"));
+        dlg->comSerielPort()->setCurrentIndex(2);
+        QCOMPARE(dlg->comPortDevice()->currentText(), QStringLiteral("/dev/ttyS2")); // the chosen port's device
+        dlg->comPortDevice()->setEditText(visit.device);
+        dlg->comTerminalSpeed()->setCurrentIndex(4);
+        for (QCheckBox *box : {dlg->chkEcho(), dlg->chkExternalTerminal(), dlg->chkReloadHex(), dlg->chkReloadOnFocus(),
+                               dlg->chkPrintASCII()})
+            QTest::mouseClick(box, Qt::LeftButton, {}, boxOf(box));
+        QVERIFY(dlg->txtASCIIBelow()->isEnabled());
+        dlg->txtASCIIBelow()->setText(visit.threshold);
+        // The picker opens just under its button; red sits at column 1, row 0 of its grid.
+        QTest::mouseClick(dlg->cmdASCIIColor(), Qt::LeftButton);
+        QCOMPARE(pick->pos(), dlg->cmdASCIIColor()->mapToGlobal(QPoint(0, dlg->cmdASCIIColor()->height())));
+        const QPoint red(pick->width() / 2, pick->height() / 6);
+        QTest::mouseClick(pick->childAt(red), Qt::LeftButton, {}, pick->childAt(red)->mapFrom(pick, red));
+        QVERIFY(!pick->isVisible());
+        if (visit.way.startsWith(QLatin1String("cmd")) && visit.way != QLatin1String("cmdEchoColor")) {
+            QTest::mouseClick(dlg->findChild<QPushButton *>(visit.way), Qt::LeftButton);
+        } else {
+            QWidget *at = dlg->findChild<QWidget *>(visit.way);
+            at->setFocus();
+            QTest::keyClick(at, Qt::Key_Return);
+        }
+        QCOMPARE(host.calls, visit.calls);
+        QStringList failures; // each in an OK box as "number: description"
+        for (const QString &m : host.prompter.messages)
+            failures << m.section(QRegularExpression(QStringLiteral(": (?=\\S)")), 0, 0);
+        QCOMPARE(failures, visit.failures);
+        QCOMPARE(written(host.settings), visit.settings);
+        QVERIFY(!host.handler || !host.handler->IgnoreReceive()); // the handler current now hears again
+        QCOMPARE(frmSettings::Current(), nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(dlg.isNull() && pick.isNull());
     }
 };
 
-QTEST_GUILESS_MAIN(TestSettings)
+QTEST_MAIN(TestSettings)
 #include "tst_settings.moc"
