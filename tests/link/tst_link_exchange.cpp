@@ -1,6 +1,7 @@
 // The exchanges on the fake link: the dispatcher, the version query, the port set-up and the
 // run commands, with the request time-out and the answer-joining gap stepped by hand.
 #include "link/KernelLink.h"
+#include "link/QtRequestTimer.h"
 #include "link/clsRun.h"
 #include "support/RunRig.h"
 #include "terminal/clsTerminal.h"
@@ -20,7 +21,6 @@ const QString kConflict = QStringLiteral("WARNING: Version conflict! This versio
 const QString kInfo = QStringLiteral("INFORMATION: Check out the Readme file or look at the Corvade website "
                                      "(corvade.example.org/kernel), for combatibility information.");
 const QString kRunning = QStringLiteral("Running file on 8051...");
-const QString kNotOpen = QStringLiteral("ERROR: The serial port is not open");
 
 class Probe : public LinkHandler {
 public:
@@ -71,10 +71,10 @@ private slots:
         QCOMPARE(rig.dispatcher.CurrentHandler(), terminal);
         rig.dispatcher.releaseHandler(terminal.get());
         QVERIFY(!rig.dispatcher.CurrentHandler());
-        // A time-out with nothing pending says nothing.
+        // A time-out with nothing pending says nothing, and does not start the timer again.
         rig.request.setEnabled(true);
         rig.request.advance(5000ms);
-        QVERIFY(rig.status.text.isEmpty());
+        QVERIFY(rig.status.text.isEmpty() && !rig.request.isEnabled());
     }
 
     void joining()
@@ -97,8 +97,7 @@ private slots:
 
     void waitSeesDirectChanges()
     {
-        // A command run inside the wait sets the count without a signal: the wait must look
-        // again before it sleeps.
+        // A command inside the wait sets the count without a signal: the wait must look again.
         Rig rig;
         auto h = std::make_shared<Probe>();
         rig.dispatcher.setCurrentHandler(h);
@@ -111,6 +110,17 @@ private slots:
         QTimer::singleShot(20000, &rig.dispatcher, [&] { hung = true; rig.dispatcher.setCurrentHandler(nullptr); });
         rig.dispatcher.waitFor(h);
         QVERIFY(!hung && waiting);
+    }
+
+    // The timer the program uses fires once by itself; the others here are stepped by hand.
+    void realTimerFiresOnce()
+    {
+        QtRequestTimer timer(1ms);
+        int fired = 0;
+        timer.setTimeoutCallback([&] { ++fired; });
+        timer.setEnabled(true);
+        QTRY_COMPARE(fired, 1);
+        QVERIFY(!timer.isEnabled());
     }
 
     // Each row follows a query the kernel answered with 3.2.1.
@@ -144,18 +154,17 @@ private slots:
         Rig rig;
         rig.query([&] { rig.link.inject(QByteArray("\x01\x03\x02\x01", 4)); });
         rig.status.clear();
-        rig.link.clearWritten();
         rig.query([&] {
             if (reply.isEmpty())
                 rig.request.advance(5000ms);
             rig.link.inject(reply);
             rig.join.advance(60ms); // the rest of a short answer never comes
         });
-        QCOMPARE(rig.link.written(), QByteArray("\x01"));
+        QCOMPARE(rig.link.written(), QByteArray("\x01\x01"));
         QCOMPARE(rig.status.lines(), lines);
         QCOMPARE(rig.kernel.version().toString(), version);
         QCOMPARE(rig.prompter.boxes.size(), boxes);
-        QVERIFY(!rig.request.isEnabled() && !rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.request.isEnabled() && !rig.dispatcher.CurrentHandler() && !rig.status.lineOpen());
         rig.link.inject(QByteArray("\x01\x04\x04\x04", 4)); // nothing waits any more
         QCOMPARE(rig.kernel.version().toString(), version);
     }
@@ -163,8 +172,6 @@ private slots:
     void refusedWhileRequestWaits()
     {
         Rig rig;
-        bool downloaded = false;
-        rig.run.setDownload([&] { return downloaded = true; });
         // F12, F6 and F7 pressed while the version query waits for its answer.
         rig.query([&] {
             rig.kernel.mnuKernelKrnlVersion_Click();
@@ -175,7 +182,6 @@ private slots:
         const QString busy = LinkDispatcher::busyText();
         QCOMPARE(rig.link.written(), QByteArray("\x01"));
         QCOMPARE(rig.status.lines(), (Lines{kGet, busy, busy, busy, "Kernel version 1.0.0", kCompiled}));
-        QVERIFY(!downloaded);
         rig.run.mnuKernelRun_Click(); // with the query over, Run goes ahead
         QCOMPARE(rig.current(), "terminal");
     }
@@ -228,9 +234,7 @@ private slots:
             shown << (b.abortRetryIgnore ? (b.defaultButton == A::Retry ? "Retry? " : "Ignore? ") : "") + b.text;
         QCOMPARE(shown, boxes);
         QCOMPARE(rig.state.SerielReady(), ready);
-        QCOMPARE(rig.link.isOpen(), opened);
-        if (opened)
-            QCOMPARE(rig.link.device(), QStringLiteral("/dev/fake3"));
+        QCOMPARE(rig.link.isOpen() ? rig.link.device() : QString(), opened ? "/dev/fake3" : "");
         QCOMPARE(aborts, int(answers.contains(A::Abort)));
     }
 
@@ -241,14 +245,12 @@ private slots:
         QTest::addColumn<Lines>("lines");
         QTest::addColumn<Lines>("events");
         QTest::addColumn<QString>("current");
-        QTest::addColumn<QByteArray>("shown");
         QTest::newRow("internal at 9600") << "internal" << Lines{kRunning}
-                                          << Lines{"write 03", "flush", "close", "open 9600"} << "terminal"
-                                          << QByteArray();
+                                          << Lines{"write 03", "flush", "close", "open 9600"} << "terminal";
         QTest::newRow("external") << "external" << Lines{kRunning, "Closing serial port, to use external terminal"}
-                                  << Lines{"write 03", "flush", "close"} << "run" << QByteArray("old text");
-        QTest::newRow("port closed: nothing starts") << "closed" << Lines{kRunning, kNotOpen} << Lines{"refused"}
-                                                     << "none" << QByteArray("old text");
+                                  << Lines{"write 03", "flush", "close"} << "run";
+        QTest::newRow("port closed: nothing starts")
+            << "closed" << Lines{kRunning, "ERROR: The serial port is not open"} << Lines{"refused"} << "none";
     }
     void runCommand()
     {
@@ -256,7 +258,6 @@ private slots:
         QFETCH(Lines, lines);
         QFETCH(Lines, events);
         QFETCH(QString, current);
-        QFETCH(QByteArray, shown);
         Rig rig;
         rig.settings.setUseExternalTerminal(terminal == "external");
         rig.settings.setTerminalSpeed(QStringLiteral("9600"));
@@ -270,7 +271,7 @@ private slots:
         QCOMPARE(rig.current(), current);
         QCOMPARE(rig.link.isOpen(), terminal == "internal");
         QVERIFY(rig.state.SerielReady());
-        QCOMPARE(rig.surface.text(), shown);
+        QCOMPARE(rig.surface.text(), terminal == "internal" ? "" : "old text"); // a new terminal starts empty
         // Nothing waits for the kernel's echo: neither it nor a time-out reaches the log.
         rig.link.inject("\x03");
         rig.request.advance(5000ms);
@@ -285,7 +286,6 @@ private slots:
         // The echo comes after the terminal took over: it is terminal text, in a new window.
         rig.link.inject("\x03Hello\r\n");
         QCOMPARE(rig.surface.text(), QByteArray("<3>Hello\r<10>"));
-        QCOMPARE(rig.surface.created, 2);
         rig.link.clearWritten();
         QVERIFY(rig.run.TerminalKeyPress(13));
         // The port goes away: the terminal keeps the line, a key is refused with a box.
@@ -295,6 +295,8 @@ private slots:
         QVERIFY(!rig.run.TerminalKeyPress('x'));
         QCOMPARE(rig.prompter.messages, Lines{"The serial port is not open"});
         // Once the port is back, keys go out and output shows again.
+        rig.link.failOpens({LinkResult::failure(LinkError::NoSuchDevice, 2, "still gone")});
+        QVERIFY(!rig.port.reopenAt(19200));
         QVERIFY(rig.port.reopenAt(19200));
         QVERIFY(rig.run.TerminalKeyPress('y'));
         rig.link.inject("!");
