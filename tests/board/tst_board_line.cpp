@@ -68,7 +68,7 @@ void TestBoardLine::badOptionsAreRejected()
 
 void TestBoardLine::theDevice()
 {
-    // A link replacing a stale one; a byte per write when split; gone with the host, link and all.
+    // A link replacing a stale one; a byte per write when split; gone with the host, link and all
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("board-link"));
     QFile::link(QStringLiteral("/nonexistent"), link);

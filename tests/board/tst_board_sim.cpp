@@ -76,6 +76,7 @@ private slots:
     void helloEchoesWhatIsTyped_data();
     void helloEchoesWhatIsTyped();
     void pacedByTheClock();
+    void aSlowEchoLosesPartOfABurst();
 };
 
 void TestBoardSim::kernelExchanges_data()
@@ -201,8 +202,7 @@ void TestBoardSim::helloEchoesWhatIsTyped_data()
     QTest::addColumn<double>("lineBaud"); // hello sets 19200
     QTest::addColumn<int>("typedAt");     // microseconds after the run request
     QTest::addColumn<QByteArray>("typed"); // and echoed
-    // The core lags the wall clock by up to a slice: a key typed 5 ms after the run request must
-    // still find the receiver on.
+    // The core lags the wall clock by up to a slice: a key 5 ms after the run must find the receiver on.
     QTest::newRow("a key before the first slice") << 19200.0 << 5000 << QByteArray("x");
     // A paste comes in one read but reaches the pin a frame a byte: echoed as it comes, none lost.
     const QByteArray paste = QByteArray("The quick brown fox jumps over the lazy dog 0123456789 ").repeated(4);
@@ -239,19 +239,28 @@ void TestBoardSim::pacedByTheClock()
     QCOMPARE(board.kernel->tick(), int(Mcs51Program::kSlice.count())); // the board may sleep a slice
     board.advance(1000ms); // 921600 machine cycles at 11.0592 MHz; the last instruction may overrun
     QVERIFY2(board.cycles() - 921600 < 4, qPrintable(QString::number(board.cycles())));
-    // Time the core did not see (the board was stopped) is skipped, not raced through.
+    // Time the core did not see (the board was stopped) is skipped, not raced through: a slice a tick.
     const std::uint64_t before = board.cycles();
     board.now += 30s;
-    board.kernel->tick();
-    const std::uint64_t afterStall = board.cycles();
-    QVERIFY(afterStall - before <= 9216 + 4);
     board.advance(100ms);
-    QVERIFY(board.cycles() - afterStall - (92160 - 4) <= 8);
+    QVERIFY2(board.cycles() - before - (92160 - 4) <= 8, qPrintable(QString::number(board.cycles() - before)));
     Board fast({}, Mcs51Options{11059200.0, 19200.0, true}); // unpaced: a fixed budget a tick, no sleep
     fast.run("hello");
     QCOMPARE(fast.kernel->tick(), 0);
     QVERIFY(fast.cycles() >= Mcs51Program::kFastBudget);
     QCOMPARE(fast.take(), kHello); // 57 frames of 480 cycles fit in one budget
+}
+
+void TestBoardSim::aSlowEchoLosesPartOfABurst()
+{
+    // commands takes 52 cycles from TI to its next SBUF write, a stop bit 48: a burst overruns it now and then.
+    Board board;
+    board.run("commands");
+    board.advance(200ms);
+    board.kernel->receive("abcdefghijklmnopqrst");
+    board.advance(100ms);
+    QVERIFY(board.take().size() < QByteArray("Ready. Type help.\r\n> abcdefghijklmnopqrst").size());
+    QCOMPARE(board.mcs51->counts().received, 20u);
 }
 
 QTEST_GUILESS_MAIN(TestBoardSim)

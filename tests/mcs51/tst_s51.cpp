@@ -1,7 +1,5 @@
-// Step by step beside the reference simulator s51 (Debian's sdcc-ucsim, installed by the
-// README's test command): programs/alu.asm walks the arithmetic, logic, bit and data-moving
-// instructions over many operands, off the serial port (where s51 raises TI after the stop
-// bit, not at its beginning) and off s51's other known faults.
+// Step by step beside s51 (Debian's sdcc-ucsim, from the README's test command): alu.asm walks the ALU, bit and
+// data-moving instructions over many operands, off the serial port (s51 raises TI late) and s51's other faults.
 #include "mcs51/Cpu.h"
 #include "mcs51/HexImage.h"
 
