@@ -1,6 +1,6 @@
 ; Walks the arithmetic, logic, bit and data-moving instructions over many
 ; operand values, for an instruction-by-instruction comparison with s51.
-; Banks are switched only by writing the whole PSW (see S51Trace.cpp).
+; Banks are switched only by writing the whole PSW: s51 ignores bit writes to RS0 and RS1.
         .area CSEG (ABS,CODE)
         .org 0
         ljmp start
