@@ -1,47 +1,47 @@
 #include "app/MainSettingsHost.h"
 
-#include "app/ModGlobal.h"
+#include "app/Application.h"
 #include "link/SerialLink.h"
 #include "settings/Settings.h"
-#include "terminal/clsTerminal.h"
+#include "link/TerminalSession.h"
 
-Settings &MainSettingsHost::AppSettings()
+Settings &MainSettingsHost::settings()
 {
-    return ::AppSettings();
+    return ::settings();
 }
 
-Prompter &MainSettingsHost::Prompts()
+Prompter &MainSettingsHost::prompter()
 {
-    return ::Prompts();
+    return ::prompter();
 }
 
-LinkHandler *MainSettingsHost::CurrentHandler()
+LinkHandler *MainSettingsHost::currentHandler()
 {
-    return Link().dispatcher().CurrentHandler().get();
+    return Link().dispatcher().currentHandler().get();
 }
 
-bool MainSettingsHost::CurrentHandlerIsTerminal()
+bool MainSettingsHost::currentHandlerIsTerminal()
 {
-    return dynamic_cast<clsTerminal *>(CurrentHandler()) != nullptr;
+    return dynamic_cast<TerminalSession *>(currentHandler()) != nullptr;
 }
 
-void MainSettingsHost::TerminalInitRTF()
+void MainSettingsHost::clearTerminal()
 {
-    if (auto *terminal = dynamic_cast<clsTerminal *>(CurrentHandler()))
-        terminal->InitRTF();
+    if (auto *terminal = dynamic_cast<TerminalSession *>(currentHandler()))
+        terminal->clear();
 }
 
-bool MainSettingsHost::SerielReady()
+bool MainSettingsHost::serialReady()
 {
-    return ::AppSettings().GlobalState().SerielReady();
+    return ::settings().GlobalState().serialReady();
 }
 
-void MainSettingsHost::ClosePort()
+void MainSettingsHost::closePort()
 {
     Link().link().close();
 }
 
-bool MainSettingsHost::InitSerialPort()
+bool MainSettingsHost::openPort()
 {
-    return ::InitSerialPort();
+    return ::openPort();
 }

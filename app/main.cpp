@@ -1,5 +1,5 @@
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
+#include "app/MainWindow.h"
+#include "app/Application.h"
 #include "app/SignalCloser.h"
 
 #include <QApplication>
@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
 
     SignalCloser closer;
     QObject::connect(&closer, &SignalCloser::closeRequested, &app, [] {
-        if (FrmMain *w = MainWindowIfExists())
+        if (MainWindow *w = MainWindowIfExists())
             w->close();
         else
             QApplication::quit();

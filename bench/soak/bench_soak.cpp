@@ -6,13 +6,13 @@
 // nothing.
 //
 //   bench_soak [--cycles N] [--hex FILE] [--greeting TEXT] [--board PATH]
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
-#include "app/Prompter.h"
+#include "app/MainWindow.h"
+#include "app/Application.h"
+#include "core/Prompter.h"
 #include "link/BoardProcess.h"
 #include "settings/Settings.h"
 #include "terminal/TerminalStore.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -114,7 +114,7 @@ int main(int argc, char *argv[])
     setCommandLinePath(hexPath);
     const Memory atStart = memory();
     Main();
-    FrmMain &w = MainWindow();
+    MainWindow &w = MainWindow();
 
     Memory afterFirst;
     QElapsedTimer clock;
@@ -126,7 +126,7 @@ int main(int argc, char *argv[])
         if (cycle > 1) {
             // The previous board still runs the program; the program notices it going.
             board.stop();
-            if (!QTest::qWaitFor([] { return !AppSettings().GlobalState().SerielReady(); }, 10000))
+            if (!QTest::qWaitFor([] { return !settings().GlobalState().serialReady(); }, 10000))
                 return fail(QStringLiteral("cycle %1: the end of the board went unnoticed").arg(cycle));
             QFile::remove(link);
             if (board.start({}, link).isEmpty())
@@ -164,7 +164,7 @@ int main(int argc, char *argv[])
         controlLines.removeLast();
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         for (const QString &line : controlLines)
-            w.AppendStatus(line, true);
+            w.appendStatus(line, true);
         QCoreApplication::processEvents();
     }
     const Memory afterControl = memory();

@@ -1,6 +1,6 @@
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "app/MainWindow.h"
+#include "app/Application.h"
+#include "hexfile/HexFile.h"
 #include "settings/Settings.h"
 #include "support/ScriptedPrompter.h"
 
@@ -35,21 +35,21 @@ class TestFileCommands : public QObject {
         QDir(config).removeRecursively();
         qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
     }
-    FrmMain &start(const QString &commandLine = QString())
+    MainWindow &start(const QString &commandLine = QString())
     {
         ResetGlobalsForTest();
         m_prompts = ScriptedPrompter();
         setPrompter(&m_prompts);
         setCommandLinePath(commandLine);
-        AppSettings();
-        FrmMain &w = MainWindow();
+        settings();
+        MainWindow &w = MainWindow();
         w.show();
         QCoreApplication::processEvents();
         return w;
     }
     void stop()
     {
-        if (FrmMain *w = MainWindowIfExists())
+        if (MainWindow *w = MainWindowIfExists())
             w->close();
         QCoreApplication::processEvents();
     }
@@ -62,10 +62,10 @@ private slots:
     void commandLineFileIsLoaded()
     {
         const QString path = writeFile(QStringLiteral("blink.hex"), kGood);
-        FrmMain &w = start(path);
+        MainWindow &w = start(path);
         QCOMPARE(w.windowTitle(), QStringLiteral("Corvade - blink.hex"));
         QCOMPARE(w.statusText(), QStringLiteral("Reading Hex file..Ok\r\n"));
-        QVERIFY(AppSettings().GlobalState().FileReady());
+        QVERIFY(settings().GlobalState().fileReady());
         QVERIFY(w.action("mnuFileRecentfiles0")->isVisible());
         QCOMPARE(w.action("mnuFileRecentfiles0")->text(), QStringLiteral("blink.hex"));
         QVERIFY(!w.action("mnuFileRecentfiles1")->isVisible());
@@ -73,7 +73,7 @@ private slots:
 
     void loadDialogAndCancel()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         m_prompts.fileNames << QString(); // cancel
         w.action("mnuFileLoad")->trigger();
         QCOMPARE(m_prompts.dialogTitles, QStringList{"Open Intel Hex file"});
@@ -84,12 +84,12 @@ private slots:
         m_prompts.fileNames << path;
         w.action("mnuFileLoad")->trigger();
         QCOMPARE(w.windowTitle(), QStringLiteral("Corvade - a.hex"));
-        QCOMPARE(HexFile().RecordCount(), 2);
+        QCOMPARE(HexFile().recordCount(), 2);
     }
 
     void reloadWithNothingLoadedAsksForAFile()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         w.action("mnuFileReload")->trigger();
         QCOMPARE(w.statusText(), QStringLiteral("WARNING: No hex file specified. No file loaded\r\n"));
         QCOMPARE(m_prompts.dialogTitles.size(), 1);
@@ -97,11 +97,11 @@ private slots:
 
     void recentFilesMenu()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         QStringList paths;
         for (int i = 1; i <= 5; ++i) {
             paths << writeFile(QStringLiteral("f%1.hex").arg(i), kGood);
-            w.ReadHexFile(paths.last());
+            w.readHexFile(paths.last());
         }
         QCOMPARE(w.action("mnuFileRecentfiles0")->text(), QStringLiteral("f5.hex"));
         QCOMPARE(w.action("mnuFileRecentfiles3")->text(), QStringLiteral("f2.hex"));
@@ -115,11 +115,11 @@ private slots:
         QCOMPARE(s.value("FileList/Recent 0").toString(), paths[2]);
         QCOMPARE(s.value("FileList/Recent 1").toString(), paths[4]);
 
-        FrmMain &again = start();
+        MainWindow &again = start();
         QCOMPARE(again.action("mnuFileRecentfiles0")->text(), QStringLiteral("f3.hex"));
         QCOMPARE(again.action("mnuFileRecentfiles1")->text(), QStringLiteral("f5.hex"));
         QVERIFY(again.action("mnuFileRecentfiles3")->isVisible());
-        QCOMPARE(again.windowTitle(), QStringLiteral("Corvade - No file loaded")); // ReloadHex is off
+        QCOMPARE(again.windowTitle(), QStringLiteral("Corvade - No file loaded")); // reloadHex is off
     }
 
     void reloadHexAtStartAndCommandLineWins()
@@ -131,30 +131,30 @@ private slots:
             s.setValue("FileList/Recent 0", recent);
             s.setValue("Settings/Reload Hex", "True");
         }
-        FrmMain &w = start();
+        MainWindow &w = start();
         QCOMPARE(w.windowTitle(), QStringLiteral("Corvade - recent.hex"));
         stop();
-        FrmMain &w2 = start(named);
+        MainWindow &w2 = start(named);
         QCOMPARE(w2.windowTitle(), QStringLiteral("Corvade - named.hex"));
-        QCOMPARE(HexFile().Path(), named);
+        QCOMPARE(HexFile().path(), named);
     }
 
     void windowSizeSurvivesRestart()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         w.resize(700, 500);
         QCoreApplication::processEvents();
         const double height = w.HeightTwips();
         stop();
-        FrmMain &again = start();
+        MainWindow &again = start();
         QCOMPARE(again.HeightTwips(), height);
     }
 
     void saveStatusAndTerminal()
     {
-        FrmMain &w = start();
-        w.AppendStatus(QStringLiteral("a"), true);
-        w.AppendStatus(QStringLiteral("b"), false);
+        MainWindow &w = start();
+        w.appendStatus(QStringLiteral("a"), true);
+        w.appendStatus(QStringLiteral("b"), false);
         const QString statusFile = m_dir.path() + QStringLiteral("/status.txt");
         m_prompts.fileNames << statusFile;
         w.action("mnuFileSaveStatus")->trigger();
@@ -172,7 +172,7 @@ private slots:
     void activationReloads()
     {
         const QString path = writeFile(QStringLiteral("act.hex"), kGood);
-        FrmMain &w = start(path);
+        MainWindow &w = start(path);
         // The first activation at start-up is not a coming back.
         w.applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.statusText().count("Reading Hex file"), 1);
@@ -182,9 +182,9 @@ private slots:
         QCOMPARE(w.statusText().count("Reading Hex file"), 1);
         w.applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.statusText().count("Reading Hex file"), 2);
-        QCOMPARE(HexFile().RecordCount(), 1);
+        QCOMPARE(HexFile().recordCount(), 1);
 
-        AppSettings().setReloadHexOnfocus(false);
+        settings().setReloadHexOnFocus(false);
         w.applicationStateChanged(Qt::ApplicationInactive);
         w.applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.statusText().count("Reading Hex file"), 2);
@@ -192,7 +192,7 @@ private slots:
 
     void activationDuringFileDialogOpensNoSecondDialog()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         w.applicationStateChanged(Qt::ApplicationInactive);
         m_prompts.whileDialogOpen = [&w] {
             w.applicationStateChanged(Qt::ApplicationInactive);

@@ -1,6 +1,6 @@
-#include "app/FrmMain.h"
-#include "app/FrmStatus.h"
-#include "app/ModGlobal.h"
+#include "app/MainWindow.h"
+#include "widgets/StatusWindow.h"
+#include "app/Application.h"
 #include "settings/Settings.h"
 #include "support/ScriptedPrompter.h"
 
@@ -19,12 +19,12 @@ class TestMainWindow : public QObject {
     QTemporaryDir m_config;
     ScriptedPrompter m_prompts;
 
-    FrmMain &start()
+    MainWindow &start()
     {
         ResetGlobalsForTest();
         setPrompter(&m_prompts);
-        AppSettings();
-        FrmMain &w = MainWindow();
+        settings();
+        MainWindow &w = MainWindow();
         w.show();
         QCoreApplication::processEvents();
         return w;
@@ -44,7 +44,7 @@ private slots:
 
     void startUpState()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         QCOMPARE(w.windowTitle(), QStringLiteral("Corvade - No file loaded"));
         const QList<QMenu *> menus = w.menuBar()->findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly);
         QStringList titles;
@@ -57,7 +57,7 @@ private slots:
                               "-", "", "", "", "", "-", "E&xit"}));
         QCOMPARE(captions(w.findChild<QMenu *>("mnuView")),
                  QStringList({"&Terminal", "&Status", "&Hex File", "-"}));
-        QCOMPARE(captions(w.mnuKernel()), QStringList({"&Download HEX-file", "&Run", "Download&+Run", "-",
+        QCOMPARE(captions(w.kernelMenu()), QStringList({"&Download HEX-file", "&Run", "Download&+Run", "-",
                                                        "&Kernel Version"}));
         QCOMPARE(captions(w.findChild<QMenu *>("mnuHelp")),
                  QStringList({"How to &Corvade", "-", "&About Corvade..."}));
@@ -71,14 +71,14 @@ private slots:
             QCOMPARE(w.action(QLatin1String(k.first))->shortcut(), k.second);
         for (int i = 0; i < 4; ++i)
             QVERIFY(!w.action(QStringLiteral("mnuFileRecentfiles%1").arg(i))->isVisible());
-        QVERIFY(!w.mnuKernel()->menuAction()->isEnabled());
+        QVERIFY(!w.kernelMenu()->menuAction()->isEnabled());
         QVERIFY(!w.action("mnuKernelKrnlVersion")->isEnabled());
         QVERIFY(w.action("mnuViewStatus")->isChecked());
         QVERIFY(w.action("mnuViewTerminal")->isChecked());
 
         // Tiled horizontally: stacked, each as wide as the client area.
-        QMdiSubWindow *status = subOf(w.frmStatus());
-        QMdiSubWindow *terminal = subOf(w.frmTerminal());
+        QMdiSubWindow *status = subOf(w.statusWindow());
+        QMdiSubWindow *terminal = subOf(w.terminalWindow());
         QVERIFY(status && terminal);
         const QRect area = w.mdiArea()->viewport()->rect();
         QCOMPARE(status->width(), area.width());
@@ -88,60 +88,60 @@ private slots:
 
     void statusLogLines()
     {
-        FrmMain &w = start();
-        w.AppendStatus(QStringLiteral("Reading Hex file"), false);
-        w.AppendStatus(QStringLiteral("."), false);
-        w.AppendStatus(QStringLiteral("Ok"), true);
-        w.AppendStatus(QString(), true);
-        w.AppendStatus(QString(), true);
+        MainWindow &w = start();
+        w.appendStatus(QStringLiteral("Reading Hex file"), false);
+        w.appendStatus(QStringLiteral("."), false);
+        w.appendStatus(QStringLiteral("Ok"), true);
+        w.appendStatus(QString(), true);
+        w.appendStatus(QString(), true);
         QCOMPARE(w.statusText(), QStringLiteral("Reading Hex file.Ok\r\n\r\n\r\n"));
-        QCOMPARE(w.frmStatus()->lblStatus()->toPlainText(), QStringLiteral("Reading Hex file.Ok\n\n\n"));
-        QCOMPARE(w.frmStatus()->lblStatus()->textCursor().position(),
-                 w.frmStatus()->lblStatus()->document()->characterCount() - 1);
+        QCOMPARE(w.statusWindow()->textView()->toPlainText(), QStringLiteral("Reading Hex file.Ok\n\n\n"));
+        QCOMPARE(w.statusWindow()->textView()->textCursor().position(),
+                 w.statusWindow()->textView()->document()->characterCount() - 1);
 
         // Closed by the user: the check mark goes, the next line opens a fresh window
         // holding just that line, and the check mark stays off.
-        subOf(w.frmStatus())->close();
+        subOf(w.statusWindow())->close();
         QCoreApplication::processEvents();
-        QVERIFY(!w.frmStatus());
+        QVERIFY(!w.statusWindow());
         QVERIFY(!w.action("mnuViewStatus")->isChecked());
-        w.AppendStatus(QStringLiteral("ERROR: Request time out"), true);
-        QVERIFY(w.frmStatus());
+        w.appendStatus(QStringLiteral("ERROR: Request time out"), true);
+        QVERIFY(w.statusWindow());
         QCOMPARE(w.statusText(), QStringLiteral("ERROR: Request time out\r\n"));
         QVERIFY(!w.action("mnuViewStatus")->isChecked());
     }
 
     void viewToggles()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         // "&Status" twice: closes (log gone), then opens empty.
-        w.AppendStatus(QStringLiteral("something"), true);
+        w.appendStatus(QStringLiteral("something"), true);
         w.action("mnuViewStatus")->trigger();
         QCoreApplication::processEvents();
-        QVERIFY(!w.frmStatus());
+        QVERIFY(!w.statusWindow());
         QVERIFY(!w.action("mnuViewStatus")->isChecked());
         w.action("mnuViewStatus")->trigger();
-        QVERIFY(w.frmStatus());
+        QVERIFY(w.statusWindow());
         QCOMPARE(w.statusText(), QString());
         QVERIFY(w.action("mnuViewStatus")->isChecked());
 
         // Terminal closed by its close box keeps its check mark; the next "&Terminal" only
         // clears the mark, the one after opens the window again.
-        subOf(w.frmTerminal())->close();
+        subOf(w.terminalWindow())->close();
         QCoreApplication::processEvents();
-        QVERIFY(!w.frmTerminal());
+        QVERIFY(!w.terminalWindow());
         QVERIFY(w.action("mnuViewTerminal")->isChecked());
         w.action("mnuViewTerminal")->trigger();
-        QVERIFY(!w.frmTerminal());
+        QVERIFY(!w.terminalWindow());
         QVERIFY(!w.action("mnuViewTerminal")->isChecked());
         w.action("mnuViewTerminal")->trigger();
-        QVERIFY(w.frmTerminal());
+        QVERIFY(w.terminalWindow());
         QVERIFY(w.action("mnuViewTerminal")->isChecked());
     }
 
     void windowMenuListsChildren()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         QMenu *menu = w.findChild<QMenu *>("mnuWindow");
         QMetaObject::invokeMethod(menu, "aboutToShow");
         const QStringList items = captions(menu);
@@ -150,14 +150,14 @@ private slots:
         QVERIFY(items[3].endsWith("Status"));
         QVERIFY(items[4].endsWith("Terminal"));
         menu->actions().at(3)->trigger();
-        QCOMPARE(w.mdiArea()->activeSubWindow(), subOf(w.frmStatus()));
+        QCOMPARE(w.mdiArea()->activeSubWindow(), subOf(w.statusWindow()));
     }
 
     void closingSavesAndTilingSurvivesRestart()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         w.action("mnuwindowTileV")->trigger();
-        QCOMPARE(AppSettings().Tile(), QStringLiteral("Vertical"));
+        QCOMPARE(settings().tile(), QStringLiteral("Vertical"));
         w.resize(900, 640);
         QCoreApplication::processEvents();
         w.close();
@@ -170,14 +170,14 @@ private slots:
         QCOMPARE(stored.value("Settings/Reload Hex on Focus").toString(), QStringLiteral("True"));
         QVERIFY(stored.value("Window/Height").toString().startsWith(' '));
 
-        FrmMain &again = start();
-        QMdiSubWindow *status = subOf(again.frmStatus());
-        QMdiSubWindow *terminal = subOf(again.frmTerminal());
+        MainWindow &again = start();
+        QMdiSubWindow *status = subOf(again.statusWindow());
+        QMdiSubWindow *terminal = subOf(again.terminalWindow());
         const QRect area = again.mdiArea()->viewport()->rect();
         QCOMPARE(status->height(), area.height());
         QCOMPARE(terminal->height(), area.height());
         QVERIFY(terminal->x() >= status->x() + status->width() - 1);
-        QCOMPARE(AppSettings().Tile(), QStringLiteral("Vertical"));
+        QCOMPARE(settings().tile(), QStringLiteral("Vertical"));
 
         // A run that changes nothing writes the file back byte for byte.
         auto fileBytes = [this] {

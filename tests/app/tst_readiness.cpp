@@ -1,4 +1,4 @@
-#include "app/ClsGlobalState.h"
+#include "core/Readiness.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -34,38 +34,38 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, name);
-        QCOMPARE(FileNameOf(path), name);
+        QCOMPARE(fileNameOf(path), name);
     }
 
     void fourStates()
     {
         RecordingView view;
-        ClsGlobalState state(&view);
+        Readiness state(&view);
         QCOMPARE(view.caption, QStringLiteral("Corvade - No File loaded"));
         QVERIFY(!view.kernelEnabled);
 
-        state.FileReadyMode(QStringLiteral("/w/blink.hex"));
+        state.setFileReady(QStringLiteral("/w/blink.hex"));
         QCOMPARE(view.caption, QStringLiteral("Corvade - blink.hex"));
         QVERIFY(!view.kernelEnabled); // port still closed
         QCOMPARE(view.recent.first(), QStringLiteral("/w/blink.hex"));
 
         view.calls.clear();
-        state.SerielReadyMode();
+        state.setSerialReady();
         QVERIFY(view.kernelEnabled);
         QCOMPARE(view.calls, QStringList{"enable"}); // the caption is never touched by the port
 
-        state.SerielNotReadyMode();
+        state.setSerialNotReady();
         QVERIFY(!view.kernelEnabled);
         QCOMPARE(view.caption, QStringLiteral("Corvade - blink.hex"));
 
-        state.SerielReadyMode();
-        state.FileNotReadyMode();
+        state.setSerialReady();
+        state.setFileNotReady();
         QVERIFY(!view.kernelEnabled);
         QCOMPARE(view.caption, QStringLiteral("Corvade - No File loaded"));
-        QVERIFY(state.SerielReady());
-        QVERIFY(!state.FileReady());
+        QVERIFY(state.serialReady());
+        QVERIFY(!state.fileReady());
 
-        state.FileReadyMode(QStringLiteral("/w/"));
+        state.setFileReady(QStringLiteral("/w/"));
         QCOMPARE(view.caption, QStringLiteral("Corvade - "));
         QVERIFY(view.kernelEnabled);
     }
@@ -73,29 +73,29 @@ private slots:
     void fileReadyStepOrder()
     {
         RecordingView view;
-        ClsGlobalState state(&view);
-        state.SerielReadyMode();
+        Readiness state(&view);
+        state.setSerialReady();
         view.calls.clear();
-        state.FileReadyMode(QStringLiteral("/a.hex"));
+        state.setFileReady(QStringLiteral("/a.hex"));
         QCOMPARE(view.calls, QStringList({"caption", "recent", "enable"}));
         // Repeating a mode repeats its effects.
-        state.FileReadyMode(QStringLiteral("/a.hex"));
+        state.setFileReady(QStringLiteral("/a.hex"));
         QCOMPARE(view.recent.size(), 2);
     }
 
     void invariantHoldsInAnySequence()
     {
         RecordingView view;
-        ClsGlobalState state(&view);
+        Readiness state(&view);
         auto *rng = QRandomGenerator::global();
         for (int i = 0; i < 2000; ++i) {
             switch (rng->bounded(4)) {
-            case 0: state.FileNotReadyMode(); break;
-            case 1: state.FileReadyMode(QStringLiteral("/x/f%1.hex").arg(i)); break;
-            case 2: state.SerielReadyMode(); break;
-            default: state.SerielNotReadyMode(); break;
+            case 0: state.setFileNotReady(); break;
+            case 1: state.setFileReady(QStringLiteral("/x/f%1.hex").arg(i)); break;
+            case 2: state.setSerialReady(); break;
+            default: state.setSerialNotReady(); break;
             }
-            QCOMPARE(view.kernelEnabled, state.FileReady() && state.SerielReady());
+            QCOMPARE(view.kernelEnabled, state.fileReady() && state.serialReady());
         }
     }
 };

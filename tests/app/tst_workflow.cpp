@@ -2,12 +2,12 @@
 // commands, Download+Run and the terminal, and the settings dialog reopening the port.
 #include "hexfile/HexDownload.h"
 #include "link/KernelVersion.h"
-#include "settings/FrmSettings.h"
+#include "widgets/SettingsDialog.h"
 #include "settings/Settings.h"
 #include "support/ProgramRig.h"
 #include "support/TestFiles.h"
 #include "terminal/TerminalStore.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QAction>
 #include <QMenu>
@@ -31,18 +31,18 @@ private slots:
 
     void startUpAsksForTheVersionAndF4Reopens()
     {
-        FrmMain &w = m_rig.start({"--kernel-version", "2.0.0"});
+        MainWindow &w = m_rig.start({"--kernel-version", "2.0.0"});
         const QStringList lines = statusLines(w.statusText());
         QCOMPARE(lines.mid(0, 4), (QStringList{kOpened, "Getting Kernel Version...", "Kernel version 2.0.0",
                                                "Corvade is compiled for Kernel version 1.0.0"}));
         QVERIFY(lines.value(4).startsWith(QStringLiteral("WARNING: Version conflict!")));
         QCOMPARE(TheKernelVersion().toString(), QStringLiteral("2.0.0"));
-        QVERIFY(AppSettings().GlobalState().SerielReady());
-        QVERIFY(!w.mnuKernel()->menuAction()->isEnabled()); // no file yet
+        QVERIFY(settings().GlobalState().serialReady());
+        QVERIFY(!w.kernelMenu()->menuAction()->isEnabled()); // no file yet
 
         w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
         QCOMPARE(statusLines(w.statusText()).last(), kOpened);
-        QVERIFY(AppSettings().GlobalState().SerielReady());
+        QVERIFY(settings().GlobalState().serialReady());
         w.close();
         QCoreApplication::processEvents();
         QVERIFY(!AppSettingsExists());
@@ -52,20 +52,20 @@ private slots:
     void missingDeviceIgnored()
     {
         m_rig.configure(m_rig.path(QStringLiteral("no-such-device")));
-        FrmMain &w = m_rig.startProgram({}, {Prompter::Answer::Ignore});
+        MainWindow &w = m_rig.startProgram({}, {Prompter::Answer::Ignore});
         QCOMPARE(m_rig.prompts.messages, QStringList{"The serielport, port 2 is invalid."});
         QCOMPARE(w.statusText(),
                  QStringLiteral("Initializing serielport (Port 2)...WARNING Serielport not initialized!\r\n"
                                 "You will not be able to connect to the 8051, and many Corvade functions will be "
                                 "disabled\r\n"));
-        QVERIFY(!AppSettings().GlobalState().SerielReady());
+        QVERIFY(!settings().GlobalState().serialReady());
     }
 
     void versionCommandDefersTheReloadOnFocus()
     {
         const QString hex = m_rig.path(QStringLiteral("a.hex"));
         QVERIFY(writeFile(hex, ":00000001FF\r\n"));
-        FrmMain &w = m_rig.start({"--delay", "300"}, hex);
+        MainWindow &w = m_rig.start({"--delay", "300"}, hex);
         QVERIFY(w.action(QStringLiteral("mnuKernelKrnlVersion"))->isEnabled());
         const int before = int(w.statusText().count(QStringLiteral("Reading Hex file")));
         // Coming back to the program while the kernel is answering reads the file after.
@@ -79,14 +79,14 @@ private slots:
 
     void downloadRunAndTalk()
     {
-        FrmMain &w = m_rig.start({}, hello());
+        MainWindow &w = m_rig.start({}, hello());
         bool barShown = false;
         connect(&Downloader(), &HexDownload::progressChanged, this, [&w, &barShown] {
             if (auto *bar = w.statusBar()->findChild<QProgressBar *>())
                 barShown = barShown || bar->isVisible();
         });
-        AppSettings().setEcho(true);
-        AppSettings().setEchoColor(0x0000FF);
+        settings().setEcho(true);
+        settings().setEchoColor(0x0000FF);
         w.action(QStringLiteral("mnuKernelDownloadRun"))->trigger();
         QVERIFY2(w.statusText().contains(QRegularExpression(
                      QStringLiteral("Downloading hexfile\\.+Ok\\r\\nRunning file on 8051\\.\\.\\.\\r\\n"))),
@@ -101,7 +101,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(text().endsWith("comes back.\r<10>"), 10000);
         // The local echo in its colour, then the program's own echo in the text colour.
         const qint64 before = store.size();
-        QVERIFY(w.terminalWindow()->KeyPress('x'));
+        QVERIFY(w.terminalWindow()->keyPress('x'));
         QCOMPARE(store.text(before, before + 1), QByteArray("x"));
         QCOMPARE(store.colorAt(before), ColorRef(0x0000FF));
         QTRY_VERIFY_WITH_TIMEOUT(store.size() >= before + 2, 5000);
@@ -111,8 +111,8 @@ private slots:
 
     void externalTerminalReleasesThePort()
     {
-        FrmMain &w = m_rig.start({"--hangup-grace", "60000"}, hello());
-        AppSettings().setUseExternalTerminal(true);
+        MainWindow &w = m_rig.start({"--hangup-grace", "60000"}, hello());
+        settings().setUseExternalTerminal(true);
         w.action(QStringLiteral("mnuKernelRun"))->trigger();
         QVERIFY(w.statusText().endsWith(QStringLiteral(
             "Running file on 8051...\r\nClosing serial port, to use external terminal\r\n")));
@@ -122,12 +122,12 @@ private slots:
 
     void settingsOkReopensThePort()
     {
-        FrmMain &w = m_rig.start({});
+        MainWindow &w = m_rig.start({});
         w.action(QStringLiteral("mnuFileSettings"))->trigger();
-        QVERIFY(frmSettings::Current());
-        frmSettings::Current()->cmdOk_Click();
+        QVERIFY(SettingsDialog::current());
+        SettingsDialog::current()->applySettings();
         QCOMPARE(statusLines(w.statusText()).last(), kOpened);
-        QVERIFY(AppSettings().GlobalState().SerielReady());
+        QVERIFY(settings().GlobalState().serialReady());
     }
 };
 

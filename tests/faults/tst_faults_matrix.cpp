@@ -10,7 +10,7 @@
 #include "support/ProgramRig.h"
 #include "support/TestFiles.h"
 #include "terminal/TerminalStore.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QAction>
 #include <QMap>
@@ -220,14 +220,14 @@ class TestFaultMatrix : public QObject {
     {
         m_rig.board.stop();
         if (MainWindowIfExists() && AppSettingsExists())
-            QTRY_VERIFY_WITH_TIMEOUT(!AppSettings().GlobalState().SerielReady(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!settings().GlobalState().serialReady(), 10000);
     }
     bool startBoard(const QStringList &options)
     {
         stopBoard();
         return m_rig.startBoard(options);
     }
-    static QStringList linesFrom(const FrmMain &w, qsizetype from) { return statusLines(w.statusText(), from); }
+    static QStringList linesFrom(const MainWindow &w, qsizetype from) { return statusLines(w.statusText(), from); }
 
     static const Ending *match(const QStringList &lines, const Endings &endings)
     {
@@ -280,7 +280,7 @@ class TestFaultMatrix : public QObject {
     }
 
     // A late reply arrives after the time-out: it must be dropped without a line.
-    void checkLateAnswerDropped(FrmMain &w, const Row &row, Column column)
+    void checkLateAnswerDropped(MainWindow &w, const Row &row, Column column)
     {
         if (row.lateAnswerMs <= 0)
             return;
@@ -292,7 +292,7 @@ class TestFaultMatrix : public QObject {
     }
 
     // A fresh board without faults, the port taken again with F4, then good exchanges.
-    void recover(FrmMain &w, const QString &row, Column column, bool withDownload)
+    void recover(MainWindow &w, const QString &row, Column column, bool withDownload)
     {
         if (!startBoard({})) {
             fail(row, column, QStringLiteral("no good board for the recovery"));
@@ -317,7 +317,7 @@ class TestFaultMatrix : public QObject {
     }
 
     // Connects the program to a board with the row's faults, through F4.
-    bool connectFaultyBoard(FrmMain &w, const Row &row, Column column)
+    bool connectFaultyBoard(MainWindow &w, const Row &row, Column column)
     {
         if (!startBoard(row.options)) {
             fail(row.name, column, QStringLiteral("board did not start"));
@@ -325,7 +325,7 @@ class TestFaultMatrix : public QObject {
         }
         const qsizetype from = w.statusText().size();
         w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
-        if (!AppSettings().GlobalState().SerielReady()) {
+        if (!settings().GlobalState().serialReady()) {
             fail(row.name, column, QStringLiteral("F4: ") + linesFrom(w, from).join(QStringLiteral(" / ")));
             return false;
         }
@@ -334,12 +334,12 @@ class TestFaultMatrix : public QObject {
 
     // After Download+Run: typed characters come back from the echo program when the run
     // request went out, and are refused by the window otherwise.
-    void checkTerminal(FrmMain &w, const QString &row, bool ran)
+    void checkTerminal(MainWindow &w, const QString &row, bool ran)
     {
-        std::shared_ptr<clsTerminal> terminal = Runner().currentTerminal();
+        std::shared_ptr<TerminalSession> terminal = Runner().currentTerminal();
         Cell &cell = m_table[row][Terminal];
         if (!ran) {
-            cell.pass = !terminal && !(w.terminalWindow() && w.terminalWindow()->KeyPress('x'));
+            cell.pass = !terminal && !(w.terminalWindow() && w.terminalWindow()->keyPress('x'));
             cell.key = cell.pass ? QStringLiteral("no run, keys stay local") : QString();
             if (!cell.pass)
                 fail(row, Terminal, QStringLiteral("a terminal took keys without a run"));
@@ -370,7 +370,7 @@ class TestFaultMatrix : public QObject {
         }
         for (char c : {'o', 'k'}) {
             const qint64 before = store.size();
-            if (!w.terminalWindow()->KeyPress(quint8(c))) {
+            if (!w.terminalWindow()->keyPress(quint8(c))) {
                 fail(row, Terminal, QStringLiteral("key '%1' not sent").arg(c));
                 return;
             }
@@ -453,7 +453,7 @@ private slots:
         // Start-up: the program comes up on the faulty board and asks for the version.
         QVERIFY(startBoard(row.options));
         m_rig.configure(m_rig.linkPath());
-        FrmMain &w = m_rig.startProgram(hexPath());
+        MainWindow &w = m_rig.startProgram(hexPath());
         const QString log = w.statusText();
         const qsizetype query = log.indexOf(QStringLiteral("Getting Kernel Version..."));
         if (query < 0)

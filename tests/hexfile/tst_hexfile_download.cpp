@@ -1,7 +1,7 @@
 // The download loop on the fake link: what goes on the wire, the progress line, the result,
 // and how the transfer ends on refusals, time-outs, failed writes and lost lines.
-#include "app/ClsGlobalState.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "core/Readiness.h"
+#include "hexfile/HexFile.h"
 #include "hexfile/HexDownload.h"
 #include "hexfile/HexLoad.h"
 #include "link/FakeByteLink.h"
@@ -46,7 +46,7 @@ struct Rig {
     RecordingStatus status;
     ScriptedPrompter prompter;
     LinkDispatcher dispatcher{link, request, join, status};
-    clsDownloadHexFile hex;
+    HexFile hex;
     HexDownload download{dispatcher, hex};
     Script script;
     std::function<void(int index)> beforeAnswer;
@@ -82,21 +82,21 @@ struct Rig {
             dispatcher.abortExchange();
         });
         watchdog.start(30000);
-        return download.Download();
+        return download.download();
     }
 
     QList<QByteArray> expectedWrites(const QList<int> &order) const
     {
         QList<QByteArray> out;
         for (int n : order)
-            out << (n == 0 ? QByteArray("\x02") : hex.Records().at(n - 1).toLatin1());
+            out << (n == 0 ? QByteArray("\x02") : hex.records().at(n - 1).toLatin1());
         return out;
     }
 };
 
 QStringList abortLines(const QString &first)
 {
-    return {first, clsDownloadHexFile::transmissionErrorText(), clsDownloadHexFile::notDownloadedText()};
+    return {first, HexFile::transmissionErrorText(), HexFile::notDownloadedText()};
 }
 } // namespace
 
@@ -179,33 +179,33 @@ private slots:
         QFETCH(int, error);
 
         Rig rig(file(QStringLiteral("%1.hex").arg(records), records));
-        QCOMPARE(rig.hex.ReadHexFile(), 0);
-        QCOMPARE(rig.hex.PacketsToReceive(), records + 1);
+        QCOMPARE(rig.hex.readHexFile(), 0);
+        QCOMPARE(rig.hex.packetsToReceive(), records + 1);
         rig.script = script;
 
         QCOMPARE(rig.run(), error == 0);
         QVERIFY(!rig.hung);
         QCOMPARE(rig.link.writes(), rig.expectedWrites(wire));
         QCOMPARE(rig.status.lines(), lines);
-        QCOMPARE(rig.hex.Error(), error);
-        QCOMPARE(rig.hex.SentCount(), 0);
+        QCOMPARE(rig.hex.error(), error);
+        QCOMPARE(rig.hex.sentCount(), 0);
         QVERIFY(!rig.request.isEnabled());
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
         QVERIFY(!rig.hex.isDownloading());
         if (lines.contains(QStringLiteral("ERROR: Request time out")))
-            QVERIFY(rig.hex.IgnoreReceive());
+            QVERIFY(rig.hex.ignoreReceive());
     }
 
     void closedPortFailsAtFirstWrite()
     {
         Rig rig(file(QStringLiteral("closed.hex"), 2));
-        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        QCOMPARE(rig.hex.readHexFile(), 0);
         rig.link.close();
         QVERIFY(!rig.run());
         QVERIFY(rig.link.writes().isEmpty());
         QCOMPARE(rig.status.lines(),
                  (QStringList{kStarted, "ERROR: The serial port is not open"} + abortLines("Abort")));
-        QCOMPARE(rig.hex.Error(), -4);
+        QCOMPARE(rig.hex.error(), -4);
         QVERIFY(!rig.request.isEnabled());
     }
 
@@ -213,10 +213,10 @@ private slots:
     {
         const QString path = file(QStringLiteral("busy.hex"), 2);
         Rig rig(path);
-        QCOMPARE(rig.hex.ReadHexFile(), 0);
-        const QStringList before = rig.hex.Records();
+        QCOMPARE(rig.hex.readHexFile(), 0);
+        const QStringList before = rig.hex.records();
         KernelLink kernel(rig.dispatcher, rig.prompter);
-        ClsGlobalState state;
+        Readiness state;
         bool secondDownload = true;
         int reloadResult = 0;
         QVERIFY(writeHexFile(path, dataRecords(5, true)));
@@ -225,41 +225,41 @@ private slots:
             if (index != 1)
                 return;
             QVERIFY(rig.download.isDownloading());
-            kernel.mnuKernelKrnlVersion_Click();
-            secondDownload = rig.download.Download() || rig.hex.Send(rig.dispatcher);
-            HexLoad::ReadHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
-            HexLoad::ReadHexFile(rig.hex, m_dir.filePath("other.hex"), rig.status, rig.prompter, state, {});
-            reloadResult = rig.hex.ReadHexFile();
+            kernel.queryKernelVersion();
+            secondDownload = rig.download.download() || rig.hex.send(rig.dispatcher);
+            HexLoad::readHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
+            HexLoad::readHexFile(rig.hex, m_dir.filePath("other.hex"), rig.status, rig.prompter, state, {});
+            reloadResult = rig.hex.readHexFile();
         };
         QVERIFY(rig.run());
         QVERIFY(!secondDownload);
-        QCOMPARE(reloadResult, int(clsDownloadHexFile::Downloading));
-        QCOMPARE(rig.hex.Records(), before);
-        QCOMPARE(rig.hex.Path(), path);
+        QCOMPARE(reloadResult, int(HexFile::Downloading));
+        QCOMPARE(rig.hex.records(), before);
+        QCOMPARE(rig.hex.path(), path);
         QCOMPARE(rig.link.writes(), rig.expectedWrites({0, 1, 2}));
         // The refusals end the open progress line first, as the window's log does.
         QCOMPARE(rig.status.lines(), (QStringList{kStarted + ".", LinkDispatcher::busyText(), LinkDispatcher::busyText(),
                                                   "", HexLoad::downloadingText(), "", HexLoad::downloadingText(),
                                                   ".Ok"}));
-        QVERIFY(!state.FileReady());
+        QVERIFY(!state.fileReady());
 
         // Once the transfer is over, the file is read again as usual.
         rig.status.clear();
-        HexLoad::ReadHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
-        QCOMPARE(rig.hex.RecordCount(), 6);
-        QVERIFY(state.FileReady());
+        HexLoad::readHexFile(rig.hex, QString(), rig.status, rig.prompter, state, {});
+        QCOMPARE(rig.hex.recordCount(), 6);
+        QVERIFY(state.fileReady());
     }
 
     void takenOverHandlerEndsTransfer()
     {
         // "&Run" installs its own handler without asking; the download cannot go on then.
         struct Other : LinkHandler {
-            void Receive(const QByteArray &) override { ++deliveries; }
-            int PacketsToReceive() const override { return 1; }
+            void receive(const QByteArray &) override { ++deliveries; }
+            int packetsToReceive() const override { return 1; }
             int deliveries = 0;
         };
         Rig rig(file(QStringLiteral("taken.hex"), 3));
-        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        QCOMPARE(rig.hex.readHexFile(), 0);
         auto other = std::make_shared<Other>();
         rig.script = {{"\x02"}, {"\x02"}};
         rig.beforeAnswer = [&](int index) {
@@ -268,7 +268,7 @@ private slots:
         };
         QVERIFY(!rig.run());
         QCOMPARE(rig.status.lines(), abortLines(kStarted + ".Abort"));
-        QCOMPARE(rig.dispatcher.CurrentHandler(), std::shared_ptr<LinkHandler>(other));
+        QCOMPARE(rig.dispatcher.currentHandler(), std::shared_ptr<LinkHandler>(other));
         QCOMPARE(other->deliveries, 1);
         QVERIFY(!rig.request.isEnabled());
     }
@@ -276,7 +276,7 @@ private slots:
     void progressIsReported()
     {
         Rig rig(file(QStringLiteral("progress.hex"), 3));
-        QCOMPARE(rig.hex.ReadHexFile(), 0);
+        QCOMPARE(rig.hex.readHexFile(), 0);
         QSignalSpy started(&rig.download, &HexDownload::downloadStarted);
         QSignalSpy progress(&rig.download, &HexDownload::progressChanged);
         QSignalSpy finished(&rig.download, &HexDownload::downloadFinished);

@@ -1,6 +1,6 @@
 // The download against corvade-board over a real pseudo-terminal: the board's log of what
 // arrived is compared byte for byte with the records of the file.
-#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexFile.h"
 #include "hexfile/HexDownload.h"
 #include "link/LinkTiming.h"
 #include "support/BoardProcess.h"
@@ -14,13 +14,13 @@ const QString kStarted = QStringLiteral("Downloading hexfile");
 
 struct BoardRig : LiveLink {
     using LiveLink::LiveLink;
-    clsDownloadHexFile hex;
+    HexFile hex;
     HexDownload download{serial.dispatcher(), hex};
 };
 
 QStringList abortLines(const QString &first)
 {
-    return {first, clsDownloadHexFile::transmissionErrorText(), clsDownloadHexFile::notDownloadedText()};
+    return {first, HexFile::transmissionErrorText(), HexFile::notDownloadedText()};
 }
 
 // The board logs every chunk as spaced hex bytes on a line of its own; chunking is the
@@ -93,18 +93,18 @@ private slots:
         BoardRig rig(board.start(options, m_dir.filePath(tag + ".tty"), logPath));
         QVERIFY(!rig.device.isEmpty());
         rig.hex.setPath(hexPath);
-        QCOMPARE(rig.hex.ReadHexFile(), 0);
-        QVERIFY(rig.serial.port().InitSerialPort());
+        QCOMPARE(rig.hex.readHexFile(), 0);
+        QVERIFY(rig.serial.port().openPort());
         rig.status.clear();
 
         const bool expectOk = lines.last().endsWith(QStringLiteral("Ok"));
-        QCOMPARE(rig.download.Download(), expectOk);
+        QCOMPARE(rig.download.download(), expectOk);
 
         QStringList got = rig.status.lines();
         if (got.size() > 1 && lines.size() > 1 && got[1].startsWith(lines[1]))
             got[1] = lines[1];
         QCOMPARE(got, lines);
-        QVERIFY(!rig.serial.dispatcher().CurrentHandler());
+        QVERIFY(!rig.serial.dispatcher().currentHandler());
         QVERIFY(!rig.hex.isDownloading());
 
         QByteArray expected;

@@ -1,4 +1,4 @@
-#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexFile.h"
 #include "hexfile/HexLoad.h"
 
 #include "support/TestDoubles.h"
@@ -87,34 +87,34 @@ private slots:
         RecordingStatus sink(&journal);
         ScriptedPrompter prompter(&journal);
         RecordingView view(&journal);
-        ClsGlobalState state(&view);
-        state.SerielReadyMode();
-        clsDownloadHexFile hex;
+        Readiness state(&view);
+        state.setSerialReady();
+        HexFile hex;
         auto load = [&]() { journal.events << QStringLiteral("load command"); };
 
         if (preload) {
-            HexLoad::ReadHexFile(hex, good, sink, prompter, state, load);
-            QVERIFY(state.FileReady());
+            HexLoad::readHexFile(hex, good, sink, prompter, state, load);
+            QVERIFY(state.fileReady());
         }
         journal.events.clear();
         sink.text.clear();
 
         const QString asked = path.isEmpty() || path == QLatin1String(".") ? path : m_dir.filePath(path);
-        HexLoad::ReadHexFile(hex, asked == QLatin1String(".") ? m_dir.path() : asked, sink, prompter, state,
+        HexLoad::readHexFile(hex, asked == QLatin1String(".") ? m_dir.path() : asked, sink, prompter, state,
                              load);
 
         events.replaceInStrings(QStringLiteral("@"), m_dir.path() + QLatin1Char('/'));
         QCOMPARE(journal.events, events);
         QCOMPARE(sink.text, log);
-        QCOMPARE(state.FileReady(), fileReady);
-        QCOMPARE(hex.RecordCount(), records);
+        QCOMPARE(state.fileReady(), fileReady);
+        QCOMPARE(hex.recordCount(), records);
         for (Prompter::Icon icon : prompter.icons)
             QCOMPARE(icon, Prompter::Icon::Exclamation);
         // The path named is kept whatever the outcome; an empty one changes nothing.
         if (!path.isEmpty() && path != QLatin1String("."))
-            QCOMPARE(hex.Path(), m_dir.filePath(path));
+            QCOMPARE(hex.path(), m_dir.filePath(path));
         else if (path.isEmpty())
-            QCOMPARE(hex.Path(), preload ? good : QString());
+            QCOMPARE(hex.path(), preload ? good : QString());
     }
 
     // The Load command picks a file and loads it through the same entry: the recursion the
@@ -125,14 +125,14 @@ private slots:
         Journal journal;
         RecordingStatus sink(&journal);
         ScriptedPrompter prompter(&journal);
-        ClsGlobalState state;
-        clsDownloadHexFile hex;
+        Readiness state;
+        HexFile hex;
         std::function<void()> load;
-        load = [&]() { HexLoad::ReadHexFile(hex, good, sink, prompter, state, load); };
-        HexLoad::ReadHexFile(hex, QString(), sink, prompter, state, load);
+        load = [&]() { HexLoad::readHexFile(hex, good, sink, prompter, state, load); };
+        HexLoad::readHexFile(hex, QString(), sink, prompter, state, load);
         QCOMPARE(sink.text, QStringLiteral("WARNING: No hex file specified. No file loaded\r\nReading Hex file.Ok\r\n"));
-        QVERIFY(state.FileReady());
-        QCOMPARE(hex.Path(), good);
+        QVERIFY(state.fileReady());
+        QCOMPARE(hex.path(), good);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexFile.h"
 
 #include "support/TestDoubles.h"
 #include "support/TestFiles.h"
@@ -44,7 +44,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, value);
         QFETCH(QString, upper);
-        QCOMPARE(HexByteValue(text), value);
+        QCOMPARE(hexByteValue(text), value);
         QCOMPARE(text, upper);
     }
 
@@ -67,8 +67,8 @@ private slots:
         QTest::newRow("line feed inside") << ":0100000041BE\n:00000001FF" << -2;
         QTest::newRow("NUL byte") << QStringLiteral(":00000001FF") + QChar(0) << -2;
         QTest::newRow("DEL byte") << QStringLiteral(":00000001FF") + QChar(0x7f) << -2;
-        QTest::newRow("longest allowed line") << ":" + QString(clsDownloadHexFile::MaxLineLength - 1, '0') << 0;
-        QTest::newRow("one past the longest") << ":" + QString(clsDownloadHexFile::MaxLineLength, '0') << -2;
+        QTest::newRow("longest allowed line") << ":" + QString(HexFile::MaxLineLength - 1, '0') << 0;
+        QTest::newRow("one past the longest") << ":" + QString(HexFile::MaxLineLength, '0') << -2;
         QTest::newRow("very long without colon") << QString(100000, 'A') << -1;
         QTest::newRow("sum wraps past 255 several times")
             << QString::fromLatin1(hexRecord(0x1234, 0, QByteArray(200, char(0xff)))) << 0;
@@ -77,7 +77,7 @@ private slots:
     {
         QFETCH(QString, line);
         QFETCH(int, result);
-        QCOMPARE(clsDownloadHexFile::CheckRecord(line), result);
+        QCOMPARE(HexFile::checkRecord(line), result);
     }
 
     void readFile_data()
@@ -133,55 +133,55 @@ private slots:
         QFETCH(QStringList, records);
 
         RecordingStatus sink;
-        clsDownloadHexFile hex(&sink);
+        HexFile hex(&sink);
         hex.setPath(file(QStringLiteral("case.hex"), content));
-        QCOMPARE(hex.ReadHexFile(), result);
-        QCOMPARE(hex.Records(), records);
+        QCOMPARE(hex.readHexFile(), result);
+        QCOMPARE(hex.records(), records);
         QCOMPARE(sink.text, QStringLiteral("Reading Hex file") + dots(records.size()));
     }
 
     void fileErrors()
     {
         RecordingStatus sink;
-        clsDownloadHexFile hex(&sink);
+        HexFile hex(&sink);
 
-        QCOMPARE(hex.ReadHexFile(), int(clsDownloadHexFile::NoPath));
+        QCOMPARE(hex.readHexFile(), int(HexFile::NoPath));
         QVERIFY(sink.text.isEmpty());
 
         const QString good = file(QStringLiteral("good.hex"), ":0100000041BE\r\n" + Eof + "\r\n");
         hex.setPath(good);
-        QCOMPARE(hex.ReadHexFile(), 0);
-        QCOMPARE(hex.RecordCount(), 2);
+        QCOMPARE(hex.readHexFile(), 0);
+        QCOMPARE(hex.recordCount(), 2);
 
         // Setting an empty path and reading leaves everything as it was.
         hex.setPath(QString());
         sink.text.clear();
-        QCOMPARE(hex.ReadHexFile(), -3);
-        QCOMPARE(hex.RecordCount(), 2);
+        QCOMPARE(hex.readHexFile(), -3);
+        QCOMPARE(hex.recordCount(), 2);
         QVERIFY(sink.text.isEmpty());
 
         const QString missing = m_dir.filePath(QStringLiteral("missing.hex"));
         hex.setPath(missing);
-        QCOMPARE(hex.ReadHexFile(), 53);
-        QCOMPARE(hex.Path(), missing);
-        QCOMPARE(hex.RecordCount(), 0);
+        QCOMPARE(hex.readHexFile(), 53);
+        QCOMPARE(hex.path(), missing);
+        QCOMPARE(hex.recordCount(), 0);
         QCOMPARE(sink.text, QStringLiteral("Reading Hex file"));
 
         hex.setPath(m_dir.path());
-        QCOMPARE(hex.ReadHexFile(), EISDIR);
+        QCOMPARE(hex.readHexFile(), EISDIR);
         hex.setPath(good + QStringLiteral("/inside.hex"));
-        QCOMPARE(hex.ReadHexFile(), ENOTDIR);
-        QVERIFY(!clsDownloadHexFile::ErrorText(ENOTDIR).isEmpty());
-        QVERIFY(clsDownloadHexFile::ErrorText(ENOTDIR) != clsDownloadHexFile::ErrorText(EISDIR));
+        QCOMPARE(hex.readHexFile(), ENOTDIR);
+        QVERIFY(!HexFile::errorText(ENOTDIR).isEmpty());
+        QVERIFY(HexFile::errorText(ENOTDIR) != HexFile::errorText(EISDIR));
     }
 
     // A device that never ends a line must be refused after a bounded read.
     void endlessDevice()
     {
-        clsDownloadHexFile hex;
+        HexFile hex;
         hex.setPath(QStringLiteral("/dev/zero"));
-        QCOMPARE(hex.ReadHexFile(), -1);
-        QCOMPARE(hex.RecordCount(), 0);
+        QCOMPARE(hex.readHexFile(), -1);
+        QCOMPARE(hex.recordCount(), 0);
     }
 
     void manyRecords()
@@ -193,12 +193,12 @@ private slots:
             content += hexRecord(i & 0xffff, 0, QByteArray::number(i).rightJustified(16, '0')) + "\r\n";
         content += Eof + "\r\n";
         RecordingStatus sink;
-        clsDownloadHexFile hex(&sink);
+        HexFile hex(&sink);
         hex.setPath(file(QStringLiteral("many.hex"), content));
-        QCOMPARE(hex.ReadHexFile(), 0);
-        QCOMPARE(hex.RecordCount(), count);
-        QCOMPARE(hex.Records().last(), QStringLiteral(":00000001FF"));
-        QCOMPARE(hex.Records().at(32767), QString::fromLatin1(hexRecord(32767, 0, "0000000000032767")));
+        QCOMPARE(hex.readHexFile(), 0);
+        QCOMPARE(hex.recordCount(), count);
+        QCOMPARE(hex.records().last(), QStringLiteral(":00000001FF"));
+        QCOMPARE(hex.records().at(32767), QString::fromLatin1(hexRecord(32767, 0, "0000000000032767")));
         QCOMPARE(sink.text, QStringLiteral("Reading Hex file") + dots(count));
         // The dots reach the log in a handful of pieces, not one call per record.
         QVERIFY2(sink.calls < 100, qPrintable(QString::number(sink.calls)));
@@ -234,15 +234,15 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         RecordingStatus sink;
-        clsDownloadHexFile hex(&sink);
+        HexFile hex(&sink);
         hex.setPath(path);
-        QCOMPARE(hex.ReadHexFile(), result);
+        QCOMPARE(hex.readHexFile(), result);
         if (result != 0)
             return;
         QStringList lines = QString::fromLatin1(bytes).split(QRegularExpression(QStringLiteral("\r\n?")));
         QCOMPARE(lines.takeLast(), QString());
-        QCOMPARE(hex.Records(), lines);
-        QCOMPARE(hex.Records().last(), QStringLiteral(":00000001FF"));
+        QCOMPARE(hex.records(), lines);
+        QCOMPARE(hex.records().last(), QStringLiteral(":00000001FF"));
     }
 };
 

@@ -1,4 +1,4 @@
-#include "hexfile/ClsRecentFileList.h"
+#include "hexfile/RecentFiles.h"
 #include "hexfile/RecentFileMenu.h"
 
 #include <QtTest>
@@ -8,8 +8,8 @@ namespace {
 // Mirrors the four menu items as the window would.
 class FakeMenu : public RecentFileMenu {
 public:
-    void showRecentItem(int Index) override { visible[Index] = true; }
-    void setRecentCaption(int Index, const QString &caption) override { captions[Index] = caption; }
+    void showRecentItem(int index) override { visible[index] = true; }
+    void setRecentCaption(int index, const QString &caption) override { captions[index] = caption; }
     bool visible[4] = {false, false, false, false};
     QString captions[4];
 
@@ -68,30 +68,30 @@ private slots:
         QFETCH(QStringList, captions);
 
         FakeMenu menu;
-        clsRecentFileList list(&menu);
+        RecentFiles list(&menu);
         for (const QString &p : added)
-            list.Add(p);
+            list.add(p);
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(list.GetPath(i), paths[i]);
-            QCOMPARE(list.ItemVisible(i), i < captions.size());
+            QCOMPARE(list.pathAt(i), paths[i]);
+            QCOMPARE(list.itemVisible(i), i < captions.size());
             if (i < captions.size())
-                QCOMPARE(list.Caption(i), captions[i]);
+                QCOMPARE(list.caption(i), captions[i]);
         }
         QCOMPARE(menu.shownCaptions(), captions);
-        QVERIFY(list.LastIndex() <= 3);
+        QVERIFY(list.lastIndex() <= 3);
     }
 
     // Items that were shown stay shown, and an attached menu needs no replay to stay right.
     void itemsStayVisibleWithoutMenu()
     {
-        clsRecentFileList list;
-        list.Add(QStringLiteral("/a.hex"));
-        list.Add(QStringLiteral("/a.hex"));
-        QVERIFY(list.ItemVisible(0));
-        QVERIFY(!list.ItemVisible(1));
-        QVERIFY(!list.ItemVisible(4));
-        QVERIFY(!list.ItemVisible(-1));
-        QCOMPARE(list.Caption(7), QString());
+        RecentFiles list;
+        list.add(QStringLiteral("/a.hex"));
+        list.add(QStringLiteral("/a.hex"));
+        QVERIFY(list.itemVisible(0));
+        QVERIFY(!list.itemVisible(1));
+        QVERIFY(!list.itemVisible(4));
+        QVERIFY(!list.itemVisible(-1));
+        QCOMPARE(list.caption(7), QString());
     }
 };
 

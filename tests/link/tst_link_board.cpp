@@ -25,8 +25,8 @@ struct LiveRig : LiveLink {
     // What Main does: open the port, and when it opened, ask for the version.
     void startUp()
     {
-        if (setup.InitSerialPort())
-            kernel.mnuKernelKrnlVersion_Click();
+        if (setup.openPort())
+            kernel.queryKernelVersion();
     }
 };
 } // namespace
@@ -77,8 +77,8 @@ private slots:
 
         rig.startUp();
         QCOMPARE(rig.status.lines(), lines);
-        QVERIFY2(!rig.dispatcher.CurrentHandler(), "the wait ended and the handler was released");
-        QVERIFY(rig.state.SerielReady());
+        QVERIFY2(!rig.dispatcher.currentHandler(), "the wait ended and the handler was released");
+        QVERIFY(rig.state.serialReady());
         QVERIFY(rig.prompter.boxes.isEmpty());
         QCOMPARE(QString::fromLatin1(readFile(log)).simplified(), QStringLiteral("01"));
     }
@@ -108,12 +108,12 @@ private slots:
         if (retry) {
             QCOMPARE(rig.status.lines(), (QStringList{"Initializing serielport (Port 2)...Retrying to initialize seriel port",
                                                       "Ok", kGet, "Kernel version 1.0.0", kCompiled}));
-            QVERIFY(rig.state.SerielReady());
+            QVERIFY(rig.state.serialReady());
         } else {
             QCOMPARE(rig.status.lines(),
                      (QStringList{"Initializing serielport (Port 2)...WARNING Serielport not initialized!",
                                   "You will not be able to connect to the 8051, and many Corvade functions will be disabled"}));
-            QVERIFY(!rig.state.SerielReady());
+            QVERIFY(!rig.state.serialReady());
         }
     }
 
@@ -150,8 +150,8 @@ private slots:
         rig.startUp();
         rig.status.clear();
 
-        rig.setup.mnuFileInitSeriel_Click();
-        rig.kernel.mnuKernelKrnlVersion_Click();
+        rig.setup.initializeSerialPort();
+        rig.kernel.queryKernelVersion();
         QCOMPARE(rig.status.lines(), (QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled}));
         QVERIFY(rig.link.isOpen());
     }
@@ -164,20 +164,20 @@ private slots:
         // back later gets another pseudo-terminal under the same name.
         QVERIFY(!board.start({"--pull-at", "1"}, path).isEmpty());
         LiveRig rig(path);
-        QVERIFY(rig.setup.InitSerialPort());
+        QVERIFY(rig.setup.openPort());
 
         QSignalSpy lost(&rig.link, &ByteLink::linkLost);
         QVERIFY(rig.link.write("\x02").ok());
         QVERIFY(rig.link.write(":00000001FF").ok());
         QVERIFY(lost.wait(10000));
-        QVERIFY(!rig.state.SerielReady());
+        QVERIFY(!rig.state.serialReady());
         QVERIFY(!rig.link.isOpen());
         QVERIFY(rig.status.lines().last().startsWith(QStringLiteral("ERROR: The serielport, port 2 was lost")));
 
         // A write now is reported, not a failure of the program.
-        rig.kernel.mnuKernelKrnlVersion_Click();
+        rig.kernel.queryKernelVersion();
         QCOMPARE(rig.status.lines().last(), QStringLiteral("ERROR: The serial port is not open"));
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
 
         // The cable goes back in: F4 opens the line again. The first board removes its link
         // when it ends, so the new one is started after that.
@@ -185,8 +185,8 @@ private slots:
         BoardProcess again;
         QVERIFY(!again.start({}, path).isEmpty());
         rig.status.clear();
-        rig.setup.mnuFileInitSeriel_Click();
-        rig.kernel.mnuKernelKrnlVersion_Click();
+        rig.setup.initializeSerialPort();
+        rig.kernel.queryKernelVersion();
         QCOMPARE(rig.status.lines(), (QStringList{kOpened, kGet, "Kernel version 1.0.0", kCompiled}));
     }
 

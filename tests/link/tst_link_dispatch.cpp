@@ -15,16 +15,16 @@ namespace {
 class ProbeHandler : public LinkHandler {
 public:
     explicit ProbeHandler(int answerLength = 0, int toReceive = 1) : m_answerLength(answerLength), m_toReceive(toReceive) {}
-    void Receive(const QByteArray &Packet) override
+    void receive(const QByteArray &bytes) override
     {
-        received.append(Packet);
+        received.append(bytes);
         if (throwOnReceive)
             throw std::runtime_error("handler failure");
-        setPacketsReceived(PacketsReceived() + 1);
+        setPacketsReceived(packetsReceived() + 1);
     }
-    int PacketsToReceive() const override { return m_toReceive; }
-    int AnswerLength() const override { return m_answerLength; }
-    void OnRequestAborted() override { ++aborted; }
+    int packetsToReceive() const override { return m_toReceive; }
+    int answerLength() const override { return m_answerLength; }
+    void onRequestAborted() override { ++aborted; }
 
     QList<QByteArray> received;
     bool throwOnReceive = false;
@@ -91,7 +91,7 @@ private slots:
         rig.link.inject("b");
 
         QCOMPARE(handler->received, (QList<QByteArray>{"a", "b"}));
-        QCOMPARE(handler->PacketsReceived(), 1);
+        QCOMPARE(handler->packetsReceived(), 1);
         QVERIFY(rig.status.text.isEmpty());
     }
 
@@ -121,8 +121,8 @@ private slots:
             return;
         }
         QCOMPARE(rig.status.text, QStringLiteral("\r\nERROR: Request time out\r\n"));
-        QCOMPARE(handler->PacketsReceived(), 3);
-        QVERIFY(handler->IgnoreReceive());
+        QCOMPARE(handler->packetsReceived(), 3);
+        QVERIFY(handler->ignoreReceive());
         QCOMPARE(handler->aborted, 1);
 
         rig.link.inject("late");
@@ -255,9 +255,9 @@ private slots:
         rig.dispatcher.setCurrentHandler(mine);
         rig.dispatcher.setCurrentHandler(terminal);
         rig.dispatcher.releaseHandler(mine.get());
-        QCOMPARE(rig.dispatcher.CurrentHandler(), terminal);
+        QCOMPARE(rig.dispatcher.currentHandler(), terminal);
         rig.dispatcher.releaseHandler(terminal.get());
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
     }
 
     void failedWriteEndsExchange()
@@ -267,13 +267,13 @@ private slots:
         auto handler = std::make_shared<ProbeHandler>(0, 7);
         rig.dispatcher.setCurrentHandler(handler);
         rig.request.setEnabled(true);
-        rig.status.AppendStatus(QStringLiteral("Downloading hexfile"), false);
+        rig.status.appendStatus(QStringLiteral("Downloading hexfile"), false);
 
         QVERIFY(!rig.dispatcher.send("\x02", true));
         QCOMPARE(rig.status.lines(),
                  (QStringList{QStringLiteral("Downloading hexfile"), QStringLiteral("ERROR: The serial port is not open")}));
         QVERIFY(handler->exchangeEnded());
-        QVERIFY(handler->IgnoreReceive());
+        QVERIFY(handler->ignoreReceive());
         QCOMPARE(handler->aborted, 1);
         QVERIFY2(!rig.request.isEnabled(), "no time-out may follow a failed write");
     }
@@ -294,7 +294,7 @@ private slots:
         rig.link.open(QStringLiteral("fake"), 9600);
         rig.link.pull();
         QVERIFY(!terminal->exchangeEnded());
-        QVERIFY(!terminal->IgnoreReceive());
+        QVERIFY(!terminal->ignoreReceive());
     }
 };
 

@@ -1,10 +1,10 @@
 // The version query and the port set-up on the fake link: status lines, dialogs, readiness.
-#include "app/ClsGlobalState.h"
+#include "core/Readiness.h"
 #include "link/FakeByteLink.h"
 #include "link/KernelLink.h"
 #include "link/LinkDispatcher.h"
 #include "link/SerialPortSetup.h"
-#include "link/clsKernelGetver.h"
+#include "link/VersionQuery.h"
 #include "support/TestDoubles.h"
 
 #include <QTimer>
@@ -33,7 +33,7 @@ struct Rig {
     void query(std::function<void()> during)
     {
         QTimer::singleShot(0, std::move(during));
-        kernel.mnuKernelKrnlVersion_Click();
+        kernel.queryKernelVersion();
     }
 };
 
@@ -41,7 +41,7 @@ struct PortRig {
     FakeByteLink link;
     RecordingStatus status;
     ScriptedPrompter prompter;
-    ClsGlobalState state;
+    Readiness state;
     int port = 2;
     int aborts = 0;
     SerialPortSetup setup{link, status, prompter, state,
@@ -99,7 +99,7 @@ private slots:
         QCOMPARE(rig.status.lines(), lines);
         QCOMPARE(rig.kernel.version().toString(), stored);
         QVERIFY(!rig.request.isEnabled());
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
         QVERIFY(rig.prompter.boxes.isEmpty());
 
         // Nothing waits any more: a late answer is dropped and changes nothing.
@@ -149,14 +149,14 @@ private slots:
                                              : QStringList{"Getting Kernel Version...", "ERROR: Commands do not match"};
         QCOMPARE(rig.status.lines(), expected);
         QCOMPARE(rig.kernel.version().toString(), QStringLiteral("3.2.1"));
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
     }
 
     void secondQueryDuringWaitIsRefused()
     {
         Rig rig;
         rig.query([&] {
-            rig.kernel.mnuKernelKrnlVersion_Click(); // F12 again while the first waits
+            rig.kernel.queryKernelVersion(); // F12 again while the first waits
             rig.link.inject(QByteArray("\x01\x01\x00\x00", 4));
         });
         QCOMPARE(rig.link.written(), QByteArray("\x01"));
@@ -206,9 +206,9 @@ private slots:
         PortRig rig;
         rig.link.failOpens(failures);
         rig.prompter.answers = answers;
-        QCOMPARE(rig.setup.InitSerialPort(), opened);
+        QCOMPARE(rig.setup.openPort(), opened);
         QCOMPARE(rig.status.text, log);
-        QCOMPARE(rig.state.SerielReady(), opened);
+        QCOMPARE(rig.state.serialReady(), opened);
         QCOMPARE(rig.link.isOpen(), opened);
         QCOMPARE(rig.prompter.boxes.size(), boxes.size());
         for (int i = 0; i < boxes.size(); ++i) {
@@ -221,15 +221,15 @@ private slots:
     void otherErrorShowsOneBox()
     {
         PortRig rig;
-        rig.state.SerielReadyMode();
+        rig.state.setSerialReady();
         rig.link.failOpens({LinkResult::failure(LinkError::NoPermission, 13,
                                                 QStringLiteral("Permission denied. Add yourself to dialout"))});
-        QVERIFY(!rig.setup.InitSerialPort());
+        QVERIFY(!rig.setup.openPort());
         QCOMPARE(rig.prompter.boxes.size(), 1);
         QCOMPARE(rig.prompter.boxes[0].text, QStringLiteral("13 Permission denied. Add yourself to dialout"));
         QVERIFY(!rig.prompter.boxes[0].abortRetryIgnore);
         QCOMPARE(rig.status.text, QStringLiteral("Initializing serielport (Port 2)..."));
-        QVERIFY2(rig.state.SerielReady(), "the readiness mode is left as it was");
+        QVERIFY2(rig.state.serialReady(), "the readiness mode is left as it was");
     }
 
     void abortEndsAtOnce()
@@ -238,7 +238,7 @@ private slots:
         rig.port = 3;
         rig.link.failOpens({busy()});
         rig.prompter.answers = {Prompter::Answer::Abort};
-        QVERIFY(!rig.setup.InitSerialPort());
+        QVERIFY(!rig.setup.openPort());
         QCOMPARE(rig.aborts, 1);
         QCOMPARE(rig.prompter.boxes[0].text, SerialPortSetup::inUseText(3));
         QCOMPARE(rig.status.text, QStringLiteral("Initializing serielport (Port 3)..."));
@@ -247,15 +247,15 @@ private slots:
     void reopenAtTerminalSpeed()
     {
         PortRig rig;
-        rig.setup.InitSerialPort();
+        rig.setup.openPort();
         QVERIFY(rig.setup.reopenAt(9600));
         QCOMPARE(rig.link.baud(), 9600);
-        QVERIFY(rig.state.SerielReady());
+        QVERIFY(rig.state.serialReady());
 
         rig.link.failOpens({missing()});
         QVERIFY(!rig.setup.reopenAt(9600));
         QVERIFY(rig.status.lines().last().startsWith(QStringLiteral("ERROR: ")));
-        QVERIFY(!rig.state.SerielReady());
+        QVERIFY(!rig.state.serialReady());
     }
 };
 

@@ -1,7 +1,7 @@
 // The run request and the Run and Download+Run commands on the fake link.
 #include "link/KernelLink.h"
-#include "link/clsRun.h"
-#include "terminal/clsTerminal.h"
+#include "link/RunRequest.h"
+#include "link/TerminalSession.h"
 #include "tests/link/RunTestRig.h"
 
 #include <QTimer>
@@ -17,17 +17,17 @@ const QString kClosing = QStringLiteral("Closing serial port, to use external te
 // like the real one, and reports the outcome the test chose.
 class DownloadStandIn : public LinkHandler {
 public:
-    void Receive(const QByteArray &) override {}
-    int PacketsToReceive() const override { return 1; }
+    void receive(const QByteArray &) override {}
+    int packetsToReceive() const override { return 1; }
 };
 
 QString handlerKind(const std::shared_ptr<LinkHandler> &h)
 {
     if (!h)
         return QStringLiteral("none");
-    if (std::dynamic_pointer_cast<clsTerminal>(h))
+    if (std::dynamic_pointer_cast<TerminalSession>(h))
         return QStringLiteral("terminal");
-    if (std::dynamic_pointer_cast<clsRun>(h))
+    if (std::dynamic_pointer_cast<RunRequest>(h))
         return QStringLiteral("run");
     return QStringLiteral("other");
 }
@@ -40,17 +40,17 @@ private slots:
     void runRequest()
     {
         RunRig rig;
-        auto run = std::make_shared<clsRun>(rig.dispatcher);
+        auto run = std::make_shared<RunRequest>(rig.dispatcher);
         rig.dispatcher.setCurrentHandler(run);
         run->setPacketsReceived(5);
 
-        QVERIFY(run->Send());
+        QVERIFY(run->send());
         QCOMPARE(rig.link.written(), QByteArray("\x03"));
         QCOMPARE(rig.status.lines(), QStringList{kRunning});
-        QCOMPARE(run->PacketsReceived(), 0);
+        QCOMPARE(run->packetsReceived(), 0);
         QVERIFY2(!rig.request.isEnabled(), "nothing waits for the kernel's echo");
         // The echo is never handed to the run handler: the dispatcher drops it.
-        QVERIFY(run->IgnoreReceive());
+        QVERIFY(run->ignoreReceive());
         rig.link.inject(QByteArray("\x03"));
         QCOMPARE(rig.status.lines(), QStringList{kRunning});
     }
@@ -74,11 +74,11 @@ private slots:
         QFETCH(int, received);
 
         RunRig rig;
-        clsRun run(rig.dispatcher);
+        RunRequest run(rig.dispatcher);
         rig.request.setEnabled(true);
-        run.Receive(packet);
+        run.receive(packet);
         QCOMPARE(rig.status.lines(), lines);
-        QCOMPARE(run.PacketsReceived(), received);
+        QCOMPARE(run.packetsReceived(), received);
         QVERIFY(!rig.request.isEnabled());
     }
 
@@ -111,21 +111,21 @@ private slots:
         RunRig rig;
         rig.settings.setUseExternalTerminal(external);
         rig.settings.setTerminalSpeed(speed);
-        rig.surface.renderer().AddString(QStringLiteral("old text"), 0);
+        rig.surface.renderer().addText(QStringLiteral("old text"), 0);
 
-        rig.run.mnuKernelRun_Click();
+        rig.run.run();
 
         QCOMPARE(rig.status.lines(), lines);
         // The request is flushed out before the port closes, whichever way the line goes on.
         QCOMPARE(rig.link.events, events);
-        QCOMPARE(handlerKind(rig.dispatcher.CurrentHandler()), current);
+        QCOMPARE(handlerKind(rig.dispatcher.currentHandler()), current);
         QCOMPARE(rig.link.isOpen(), open);
         // The readiness modes stay as they were for the external terminal.
-        QVERIFY(rig.state.SerielReady());
+        QVERIFY(rig.state.serialReady());
         QVERIFY(!rig.request.isEnabled());
         QVERIFY(rig.prompter.boxes.isEmpty());
         if (external) {
-            QVERIFY(rig.dispatcher.CurrentHandler()->IgnoreReceive());
+            QVERIFY(rig.dispatcher.currentHandler()->ignoreReceive());
             QCOMPARE(rig.surface.text(), QByteArray("old text"));
         } else {
             QCOMPARE(rig.surface.text(), QByteArray());
@@ -135,7 +135,7 @@ private slots:
     void programOutputGoesToTerminal()
     {
         RunRig rig;
-        rig.run.mnuKernelRun_Click();
+        rig.run.run();
         rig.surface.closeWindow();
 
         // The kernel's echo comes after the terminal took over: it is terminal text, not a log line.
@@ -154,16 +154,16 @@ private slots:
     {
         RunRig rig;
         rig.settings.setUseExternalTerminal(true);
-        rig.run.mnuKernelRun_Click();
+        rig.run.run();
         rig.status.clear();
         rig.link.events.clear();
 
         // The Kernel menu stays enabled after the port was released; F6 again.
         rig.settings.setUseExternalTerminal(false);
-        rig.run.mnuKernelRun_Click();
+        rig.run.run();
         QCOMPARE(rig.status.lines(), (QStringList{kRunning, "ERROR: The serial port is not open"}));
         QCOMPARE(rig.link.events, QStringList{"refused"});
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
         QVERIFY(!rig.link.isOpen());
         QCOMPARE(rig.surface.created, 0);
     }
@@ -203,21 +203,21 @@ private slots:
             rig.run.setDownload([&] {
                 auto hexFile = std::make_shared<DownloadStandIn>();
                 rig.dispatcher.setCurrentHandler(hexFile);
-                currentDuringDownload = handlerKind(rig.dispatcher.CurrentHandler());
-                rig.status.AppendStatus(QStringLiteral("Downloading hexfile"), false);
+                currentDuringDownload = handlerKind(rig.dispatcher.currentHandler());
+                rig.status.appendStatus(QStringLiteral("Downloading hexfile"), false);
                 rig.dispatcher.send(QByteArray("\x02"), true);
                 rig.dispatcher.send(QByteArray(":00"), true);
-                rig.status.AppendStatus(QStringLiteral("."), false);
-                rig.status.AppendStatus(outcome ? QStringLiteral("Ok") : QStringLiteral("Abort"), true);
+                rig.status.appendStatus(QStringLiteral("."), false);
+                rig.status.appendStatus(outcome ? QStringLiteral("Ok") : QStringLiteral("Abort"), true);
                 return outcome == 1;
             });
         }
 
-        rig.run.mnuKernelDownloadRun_Click();
+        rig.run.downloadAndRun();
 
         QCOMPARE(rig.status.lines(), lines);
         QCOMPARE(rig.link.written(), written);
-        QCOMPARE(handlerKind(rig.dispatcher.CurrentHandler()), current);
+        QCOMPARE(handlerKind(rig.dispatcher.currentHandler()), current);
         if (outcome >= 0)
             QCOMPARE(currentDuringDownload, QStringLiteral("other"));
     }
@@ -233,21 +233,21 @@ private slots:
 
         // F6 and F7 pressed while the version query waits for its answer.
         QTimer::singleShot(0, [&] {
-            rig.run.mnuKernelRun_Click();
-            rig.run.mnuKernelDownloadRun_Click();
+            rig.run.run();
+            rig.run.downloadAndRun();
             rig.link.inject(QByteArray("\x01\x01\x00\x00", 4));
         });
-        kernel.mnuKernelKrnlVersion_Click();
+        kernel.queryKernelVersion();
 
         QCOMPARE(rig.link.written(), QByteArray("\x01"));
         const QStringList lines = rig.status.lines();
         QCOMPARE(lines.count(LinkDispatcher::busyText()), 2);
         QVERIFY(!lines.contains(kRunning));
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
 
         // With the query over, Run goes ahead.
-        rig.run.mnuKernelRun_Click();
-        QCOMPARE(handlerKind(rig.dispatcher.CurrentHandler()), QStringLiteral("terminal"));
+        rig.run.run();
+        QCOMPARE(handlerKind(rig.dispatcher.currentHandler()), QStringLiteral("terminal"));
     }
 
     void keyPath_data()
@@ -274,12 +274,12 @@ private slots:
         RunRig rig;
         rig.settings.setUseExternalTerminal(situation == QLatin1String("external"));
         if (situation != QLatin1String("none"))
-            rig.run.mnuKernelRun_Click();
+            rig.run.run();
         if (situation == QLatin1String("lost"))
             rig.link.pull();
         rig.link.clearWritten();
 
-        QCOMPARE(rig.run.TerminalKeyPress(13), taken);
+        QCOMPARE(rig.run.sendKey(13), taken);
         QCOMPARE(rig.link.written(), written);
         QStringList shown;
         for (const auto &box : rig.prompter.boxes)
@@ -291,7 +291,7 @@ private slots:
         if (situation == QLatin1String("lost")) {
             // The program goes on: once the port is back, keys go out again.
             QVERIFY(rig.port.reopenAt(19200));
-            QVERIFY(rig.run.TerminalKeyPress('x'));
+            QVERIFY(rig.run.sendKey('x'));
             QCOMPARE(rig.link.written(), QByteArray("x"));
         }
     }

@@ -1,17 +1,17 @@
 // Download+Run against the simulated board over a real pseudo-terminal, with the terminal
 // window's key path: the greeting arrives, typed keys reach the board and come back.
-#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexFile.h"
 #include "hexfile/HexDownload.h"
 #include "link/RunLink.h"
-#include "link/clsRun.h"
+#include "link/RunRequest.h"
 #include "settings/Settings.h"
 #include "support/BoardProcess.h"
 #include "support/LiveLink.h"
 #include "support/TestFiles.h"
 #include "terminal/TerminalSurface.h"
-#include "terminal/TerminalView.h"
-#include "terminal/clsTerminal.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalView.h"
+#include "link/TerminalSession.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QPointer>
 #include <QSerialPort>
@@ -31,10 +31,10 @@ public:
     TerminalRenderer &renderer() override
     {
         if (!window) {
-            window = new frmTerminal;
-            window->setSendHook([this](quint8 c) { return run && run->TerminalKeyPress(c); });
+            window = new TerminalWindow;
+            window->setSendHook([this](quint8 c) { return run && run->sendKey(c); });
             window->setEchoHook([this] {
-                return frmTerminal::EchoSetting{m_settings.Echo(), ColorRef(m_settings.EchoColor())};
+                return TerminalWindow::EchoSetting{m_settings.echo(), ColorRef(m_settings.echoColor())};
             });
             window->resize(400, 200);
             window->show();
@@ -44,7 +44,7 @@ public:
     QByteArray text() const { return window ? window->store().text(0, window->store().size()) : QByteArray(); }
 
     RunLink *run = nullptr;
-    QPointer<frmTerminal> window;
+    QPointer<TerminalWindow> window;
 
 private:
     Settings &m_settings;
@@ -56,15 +56,15 @@ struct LiveRig : LiveLink {
     {
         surface.run = &run;
         hex.setPath(hexPath);
-        ok = writeFile(hexPath, ":03000000020003F8\r\n:00000001FF\r\n") && hex.ReadHexFile(status) == 0
-             && serial.port().InitSerialPort();
-        run.setDownload([this] { return download.Download(); });
+        ok = writeFile(hexPath, ":03000000020003F8\r\n:00000001FF\r\n") && hex.readHexFile(status) == 0
+             && serial.port().openPort();
+        run.setDownload([this] { return download.download(); });
         status.clear();
     }
     Settings settings;
     WindowSurface surface{settings};
     RunLink run{serial.dispatcher(), serial.port(), state, settings, prompter, surface};
-    clsDownloadHexFile hex;
+    HexFile hex;
     HexDownload download{serial.dispatcher(), hex};
     bool ok = false;
 };
@@ -111,10 +111,10 @@ private slots:
         rig.settings.setEchoColor(qint32(EchoCol));
         rig.settings.setTerminalSpeed(speed);
 
-        rig.run.mnuKernelDownloadRun_Click();
+        rig.run.downloadAndRun();
         QCOMPARE(rig.status.lines(), (QStringList{"Downloading hexfile..Ok", kRunning}));
         QVERIFY(rig.run.currentTerminal());
-        QVERIFY(rig.state.SerielReady());
+        QVERIFY(rig.state.serialReady());
         QVERIFY(rig.surface.window);
 
         // The board's greeting reaches the terminal; its echo of the request comes first.
@@ -123,7 +123,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.surface.text().endsWith("\r<10>"), 10000);
 
         // Typed keys, one at a time so the local echo and the board's cannot interleave.
-        TerminalView &view = rig.surface.window->txtTerminal();
+        TerminalView &view = rig.surface.window->view();
         const TerminalStore &store = rig.surface.window->store();
         const std::pair<Qt::Key, char> keys[] = {{Qt::Key_H, 'h'}, {Qt::Key_I, 'i'}, {Qt::Key_Return, '\r'}};
         for (const auto &[key, c] : keys) {
@@ -144,7 +144,7 @@ private slots:
 
         // The user closes the terminal window; the board's next words bring it back.
         delete rig.surface.window;
-        QVERIFY(rig.run.TerminalKeyPress('!'));
+        QVERIFY(rig.run.sendKey('!'));
         QTRY_VERIFY_WITH_TIMEOUT(rig.surface.window && rig.surface.text() == "!", 10000);
     }
 
@@ -157,12 +157,12 @@ private slots:
         QVERIFY(rig.ok);
         rig.settings.setUseExternalTerminal(true);
 
-        rig.run.mnuKernelDownloadRun_Click();
+        rig.run.downloadAndRun();
         QCOMPARE(rig.status.lines(), (QStringList{"Downloading hexfile..Ok", kRunning,
                                                   "Closing serial port, to use external terminal"}));
         QVERIFY(!rig.serial.link().isOpen());
-        QVERIFY(std::dynamic_pointer_cast<clsRun>(rig.serial.dispatcher().CurrentHandler()));
-        QVERIFY(rig.state.SerielReady());
+        QVERIFY(std::dynamic_pointer_cast<RunRequest>(rig.serial.dispatcher().currentHandler()));
+        QVERIFY(rig.state.serialReady());
         // The request went out before the port closed.
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromLatin1(readFile(log)).split(QLatin1Char('\n')).contains("03"), 10000);
 
@@ -173,7 +173,7 @@ private slots:
         other.write("xyz");
         QByteArray back;
         QTRY_VERIFY_WITH_TIMEOUT((back += other.readAll()).contains("xyz"), 10000);
-        QVERIFY(!rig.run.TerminalKeyPress('q'));
+        QVERIFY(!rig.run.sendKey('q'));
     }
 };
 

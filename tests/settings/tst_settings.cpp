@@ -16,12 +16,12 @@ public:
     QMap<QString, QString> values;
     QStringList reads, writes;
 
-    QString GetSetting(const QString &section, const QString &key, const QString &defaultText) override
+    QString value(const QString &section, const QString &key, const QString &defaultText) override
     {
         reads << section + QLatin1Char('/') + key;
         return values.value(section + QLatin1Char('/') + key, defaultText);
     }
-    void SaveSetting(const QString &section, const QString &key, const QString &text) override
+    void setValue(const QString &section, const QString &key, const QString &text) override
     {
         writes << section + QLatin1Char('/') + key;
         values[section + QLatin1Char('/') + key] = text;
@@ -34,19 +34,19 @@ public:
     QStringList recent; // newest first
     double height = 7000, width = 9000;
 
-    void RecentAdd(const QString &path) override
+    void addRecentFile(const QString &path) override
     {
         calls << QStringLiteral("add ") + path;
         recent.prepend(path);
     }
-    QString RecentPath(int index) override { return index < recent.size() ? recent[index] : QString(); }
-    void RestoreHexFile(const QString &path) override { calls << QStringLiteral("read ") + path; }
+    QString recentPath(int index) override { return index < recent.size() ? recent[index] : QString(); }
+    void restoreHexFile(const QString &path) override { calls << QStringLiteral("read ") + path; }
     double HeightTwips() override { return height; }
     double WidthTwips() override { return width; }
     void setHeightTwips(double t) override { calls << QStringLiteral("height %1").arg(t); }
     void setWidthTwips(double t) override { calls << QStringLiteral("width %1").arg(t); }
-    void mnuWindowTileH_Click() override { calls << QStringLiteral("tileH"); }
-    void mnuwindowTileV_Click() override { calls << QStringLiteral("tileV"); }
+    void tileHorizontally() override { calls << QStringLiteral("tileH"); }
+    void tileVertically() override { calls << QStringLiteral("tileV"); }
 };
 } // namespace
 
@@ -68,8 +68,8 @@ private slots:
     {
         QFETCH(double, value);
         QFETCH(QString, text);
-        QCOMPARE(NumberText(value), text);
-        QCOMPARE(NumberValue(text), value); // written values read back unchanged
+        QCOMPARE(numberText(value), text);
+        QCOMPARE(numberValue(text), value); // written values read back unchanged
     }
 
     void numberValue_data()
@@ -92,7 +92,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(double, value);
-        QCOMPARE(NumberValue(text), value);
+        QCOMPARE(numberValue(text), value);
     }
 
     void integerRounding_data()
@@ -109,43 +109,43 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(int, value);
-        QCOMPARE(IntegerValue(text, -1000, 1000).value(), qint64(value));
+        QCOMPARE(integerValue(text, -1000, 1000).value(), qint64(value));
     }
 
     void integerOutOfRange()
     {
-        QVERIFY(!IntegerValue(QStringLiteral("256"), 0, 255));
-        QVERIFY(!IntegerValue(QStringLiteral("-1"), 0, 255));
-        QCOMPARE(IntegerValue(QStringLiteral("255.4"), 0, 255).value(), qint64(255));
-        QVERIFY(!IntegerValue(QStringLiteral("255.5"), 0, 255)); // rounds to 256
+        QVERIFY(!integerValue(QStringLiteral("256"), 0, 255));
+        QVERIFY(!integerValue(QStringLiteral("-1"), 0, 255));
+        QCOMPARE(integerValue(QStringLiteral("255.4"), 0, 255).value(), qint64(255));
+        QVERIFY(!integerValue(QStringLiteral("255.5"), 0, 255)); // rounds to 256
     }
 
     void booleanText()
     {
-        QVERIFY(BooleanValue(QStringLiteral("True")));
-        QVERIFY(!BooleanValue(QStringLiteral("true")));
-        QVERIFY(!BooleanValue(QStringLiteral("TRUE")));
-        QVERIFY(!BooleanValue(QStringLiteral(" True")));
-        QVERIFY(!BooleanValue(QStringLiteral("1")));
+        QVERIFY(booleanValue(QStringLiteral("True")));
+        QVERIFY(!booleanValue(QStringLiteral("true")));
+        QVERIFY(!booleanValue(QStringLiteral("TRUE")));
+        QVERIFY(!booleanValue(QStringLiteral(" True")));
+        QVERIFY(!booleanValue(QStringLiteral("1")));
     }
 
     void defaultsOnEmptyStore()
     {
         RecordingStore store;
         Settings s;
-        s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 2);
-        QCOMPARE(s.TerminalSpeed(), QStringLiteral("19200"));
-        QCOMPARE(s.ASCIIBelow(), 13);
-        QCOMPARE(s.EchoColor(), 0);
-        QCOMPARE(s.ASCIIColor(), 0);
-        QVERIFY(!s.ReloadHex());
-        QVERIFY(s.ReloadHexOnfocus());
-        QVERIFY(s.PrintASCII());
-        QVERIFY(!s.Echo());
-        QVERIFY(!s.UseExternalTerminal());
-        QCOMPARE(s.PortDevice(2), QStringLiteral("/dev/ttyS1"));
-        QCOMPARE(s.PortDevice(1), QStringLiteral("/dev/ttyS0"));
+        s.load(store, nullptr);
+        QCOMPARE(s.serialPort(), 2);
+        QCOMPARE(s.terminalSpeed(), QStringLiteral("19200"));
+        QCOMPARE(s.asciiBelow(), 13);
+        QCOMPARE(s.echoColor(), 0);
+        QCOMPARE(s.asciiColor(), 0);
+        QVERIFY(!s.reloadHex());
+        QVERIFY(s.reloadHexOnFocus());
+        QVERIFY(s.printAscii());
+        QVERIFY(!s.echo());
+        QVERIFY(!s.useExternalTerminal());
+        QCOMPARE(s.portDevice(2), QStringLiteral("/dev/ttyS1"));
+        QCOMPARE(s.portDevice(1), QStringLiteral("/dev/ttyS0"));
     }
 
     void storedValuesAndBadValues()
@@ -160,15 +160,15 @@ private slots:
         store.values[QStringLiteral("Terminal/Terminal speed")] = QStringLiteral("9600");
         store.values[QStringLiteral("Ports/COM 3")] = QStringLiteral("/dev/ttyUSB0");
         Settings s;
-        s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 3);
-        QVERIFY(!s.Echo());
-        QVERIFY(!s.ReloadHexOnfocus());
-        QCOMPARE(s.ASCIIBelow(), 13); // out of range keeps the default
-        QCOMPARE(s.EchoColor(), 0);
-        QCOMPARE(s.ASCIIColor(), 255);
-        QCOMPARE(s.TerminalSpeed(), QStringLiteral("9600"));
-        QCOMPARE(s.PortDevice(3), QStringLiteral("/dev/ttyUSB0"));
+        s.load(store, nullptr);
+        QCOMPARE(s.serialPort(), 3);
+        QVERIFY(!s.echo());
+        QVERIFY(!s.reloadHexOnFocus());
+        QCOMPARE(s.asciiBelow(), 13); // out of range keeps the default
+        QCOMPARE(s.echoColor(), 0);
+        QCOMPARE(s.asciiColor(), 255);
+        QCOMPARE(s.terminalSpeed(), QStringLiteral("9600"));
+        QCOMPARE(s.portDevice(3), QStringLiteral("/dev/ttyUSB0"));
     }
 
     void loadAndSaveOrder()
@@ -176,7 +176,7 @@ private slots:
         RecordingStore store;
         RecordingHost host;
         Settings s;
-        s.Load(store, &host);
+        s.load(store, &host);
         const QStringList preferences = {
             "Settings/Seriel Port", "Terminal/Terminal speed", "Terminal/ASCII Below", "Terminal/Echo Color",
             "Terminal/ASCII Color", "Settings/Reload Hex", "Settings/Reload Hex on Focus", "Terminal/Print ASCII",
@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(store.reads.mid(store.reads.size() - workspace.size()), workspace);
 
         store.writes.clear();
-        s.Save(store, &host);
+        s.save(store, &host);
         const QStringList saved = {
             "Settings/Reload Hex", "Settings/Seriel Port", "Settings/Reload Hex on Focus", "Terminal/Echo",
             "Terminal/Print ASCII", "Terminal/Use External", "Terminal/ASCII Below", "Terminal/Echo Color",
@@ -204,18 +204,18 @@ private slots:
     {
         RecordingStore store;
         Settings a;
-        a.setSerielPort(4);
+        a.setSerialPort(4);
         a.setEchoColor(-5);
-        a.setASCIIColor(65535);
-        a.setASCIIBelow(0);
+        a.setAsciiColor(65535);
+        a.setAsciiBelow(0);
         a.setEcho(true);
-        a.setPrintASCII(false);
+        a.setPrintAscii(false);
         a.setTerminalSpeed(QStringLiteral("115200"));
-        a.Save(store, nullptr);
+        a.save(store, nullptr);
         const auto first = store.values;
         Settings b;
-        b.Load(store, nullptr);
-        b.Save(store, nullptr);
+        b.load(store, nullptr);
+        b.save(store, nullptr);
         QCOMPARE(store.values, first);
         QCOMPARE(store.values.value("Terminal/Echo Color"), QStringLiteral("-5"));
     }
@@ -232,13 +232,13 @@ private slots:
         store.values["Window/Tile"] = "vertical";
         RecordingHost host;
         Settings s;
-        s.Load(store, &host);
+        s.load(store, &host);
         QCOMPARE(host.calls, QStringList({"add /w/c.hex", "add /w/a.hex", "read /w/a.hex", "width 0", "tileH"}));
 
         store.values["Window/Tile"] = "Vertical";
         RecordingHost host2;
         Settings s2;
-        s2.Load(store, &host2);
+        s2.load(store, &host2);
         QCOMPARE(host2.calls.last(), QStringLiteral("tileV"));
     }
 
@@ -250,7 +250,7 @@ private slots:
         RecordingHost host;
         host.recent = {"/w/new.hex", "/w/old.hex"};
         Settings s;
-        s.Save(store, &host);
+        s.save(store, &host);
         QCOMPARE(store.values.value("FileList/Recent 0"), QStringLiteral("/w/new.hex"));
         QCOMPARE(store.values.value("FileList/Recent 1"), QStringLiteral("/w/old.hex"));
         QCOMPARE(store.values.value("FileList/Recent 2"), QStringLiteral("/stale/two.hex"));
@@ -265,8 +265,8 @@ private slots:
         {
             IniSettingsStore store;
             Settings s;
-            s.setSerielPort(3);
-            s.Save(store, nullptr);
+            s.setSerialPort(3);
+            s.save(store, nullptr);
             QString reason;
             QVERIFY2(store.flush(&reason), qPrintable(reason));
             QCOMPARE(store.fileName(), dir.path() + QStringLiteral("/Corvade/Corvade.conf"));
@@ -279,9 +279,9 @@ private slots:
         QVERIFY(text.contains("[Terminal]"));
         IniSettingsStore store;
         Settings s;
-        s.Load(store, nullptr);
-        QCOMPARE(s.SerielPort(), 3);
-        QCOMPARE(store.GetSetting("Settings", "Seriel Port", {}), QStringLiteral(" 3"));
+        s.load(store, nullptr);
+        QCOMPARE(s.serialPort(), 3);
+        QCOMPARE(store.value("Settings", "Seriel Port", {}), QStringLiteral(" 3"));
     }
 };
 

@@ -1,6 +1,6 @@
 #include "link/LinkHandler.h"
-#include "settings/FrmColorPick.h"
-#include "settings/FrmSettings.h"
+#include "widgets/ColorPicker.h"
+#include "widgets/SettingsDialog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "support/ScriptedPrompter.h"
@@ -20,14 +20,14 @@
 namespace {
 class EmptyStore : public SettingsStore {
 public:
-    QString GetSetting(const QString &, const QString &, const QString &defaultText) override { return defaultText; }
-    void SaveSetting(const QString &, const QString &, const QString &) override {}
+    QString value(const QString &, const QString &, const QString &defaultText) override { return defaultText; }
+    void setValue(const QString &, const QString &, const QString &) override {}
 };
 
 class QuietHandler : public LinkHandler {
 public:
-    void Receive(const QByteArray &) override {}
-    int PacketsToReceive() const override { return 1; }
+    void receive(const QByteArray &) override {}
+    int packetsToReceive() const override { return 1; }
 };
 
 // Records what the dialog does to the program around it, in order.
@@ -45,31 +45,31 @@ public:
     FakeHost()
     {
         EmptyStore store;
-        settings.LoadPreferences(store);
+        settings.loadPreferences(store);
     }
-    Settings &AppSettings() override { return settings; }
-    Prompter &Prompts() override { return prompter; }
-    LinkHandler *CurrentHandler() override { return handler; }
-    bool CurrentHandlerIsTerminal() override { return terminal; }
-    void TerminalInitRTF() override
+    Settings &settings() override { return settings; }
+    Prompter &prompter() override { return prompter; }
+    LinkHandler *currentHandler() override { return handler; }
+    bool currentHandlerIsTerminal() override { return terminal; }
+    void clearTerminal() override
     {
         calls << QStringLiteral("initRTF");
         if (failInitRTF)
             throw std::runtime_error("terminal gone");
     }
-    bool SerielReady() override { return ready; }
-    void ClosePort() override
+    bool serialReady() override { return ready; }
+    void closePort() override
     {
         calls << QStringLiteral("close");
         ready = false;
     }
-    bool InitSerialPort() override
+    bool openPort() override
     {
         // What the set-up sees: the port it opens and whether reception is still off.
         calls << QStringLiteral("init %1 %2 %3")
-                     .arg(settings.SerielPort())
-                     .arg(settings.TerminalSpeed(),
-                          handler ? (handler->IgnoreReceive() ? QStringLiteral("deaf") : QStringLiteral("hearing"))
+                     .arg(settings.serialPort())
+                     .arg(settings.terminalSpeed(),
+                          handler ? (handler->ignoreReceive() ? QStringLiteral("deaf") : QStringLiteral("hearing"))
                                   : QStringLiteral("none"));
         ready = true;
         return true;
@@ -93,7 +93,7 @@ void tick(QAbstractButton *box)
 }
 
 // Clicks the picker at the middle of grid place (column, row).
-void clickGrid(frmColorPick *pick, int column, int row)
+void clickGrid(ColorPicker *pick, int column, int row)
 {
     const QPoint at((2 * column + 1) * pick->width() / 6, (2 * row + 1) * pick->height() / 6);
     QWidget *cell = pick->childAt(at);
@@ -101,9 +101,9 @@ void clickGrid(frmColorPick *pick, int column, int row)
     QTest::mouseClick(cell, Qt::LeftButton, {}, cell->mapFrom(pick, at));
 }
 
-frmSettings *openShown(FakeHost &host)
+SettingsDialog *openShown(FakeHost &host)
 {
-    frmSettings *dlg = frmSettings::Open(host);
+    SettingsDialog *dlg = SettingsDialog::open(host);
     if (!QTest::qWaitForWindowActive(dlg))
         qWarning("settings dialog did not become active");
     return dlg;
@@ -115,7 +115,7 @@ class TestSettingsDialog : public QObject {
 private slots:
     void cleanup()
     {
-        if (frmSettings *dlg = frmSettings::Current())
+        if (SettingsDialog *dlg = SettingsDialog::current())
             dlg->done(QDialog::Rejected);
         flushDeletes();
     }
@@ -124,15 +124,15 @@ private slots:
     {
         FakeHost host;
         host.handler = &host.handlerA;
-        frmSettings *dlg = openShown(host);
-        QCOMPARE(frmSettings::Current(), dlg);
+        SettingsDialog *dlg = openShown(host);
+        QCOMPARE(SettingsDialog::current(), dlg);
         QCOMPARE(dlg->windowTitle(), QStringLiteral("Corvade - Settings"));
         QVERIFY(!dlg->isModal());
-        QCOMPARE(dlg->comSerielPort()->currentText(), QStringLiteral("COM 2"));
-        QCOMPARE(dlg->comPortDevice()->currentText(), Settings::DefaultPortDevice(2));
-        QVERIFY(host.handlerA.IgnoreReceive());
+        QCOMPARE(dlg->serialPortCombo()->currentText(), QStringLiteral("COM 2"));
+        QCOMPARE(dlg->portDeviceCombo()->currentText(), Settings::defaultPortDevice(2));
+        QVERIFY(host.handlerA.ignoreReceive());
         // The picker is loaded but hidden.
-        QVERIFY(dlg->colorPick() && !dlg->colorPick()->isVisible());
+        QVERIFY(dlg->colorPicker() && !dlg->colorPicker()->isVisible());
         QVERIFY(host.calls.isEmpty());
         QVERIFY(host.prompter.messages.isEmpty());
     }
@@ -141,7 +141,7 @@ private slots:
     void captionsAndLists()
     {
         FakeHost host;
-        frmSettings dlg(host);
+        SettingsDialog dlg(host);
         const QList<QPair<const char *, QString>> captions = {
             {"Frame1", "General"}, {"Frame2", "Terminal"},
             {"chkReloadHex", "&Reload last opened hex file on startup"},
@@ -166,11 +166,11 @@ private slots:
                 l << c->itemText(i);
             return l;
         };
-        QCOMPARE(items(dlg.comSerielPort()), (QStringList{"COM 1", "COM 2", "COM 3", "COM 4"}));
-        QCOMPARE(items(dlg.comTerminalSpeed()), (QStringList{"110", "1200", "2400", "4800", "9600", "19200", "62500"}));
-        QVERIFY(!dlg.comSerielPort()->isEditable());
-        QVERIFY(!dlg.comTerminalSpeed()->isEditable());
-        QVERIFY(dlg.cmdOk()->isDefault());
+        QCOMPARE(items(dlg.serialPortCombo()), (QStringList{"COM 1", "COM 2", "COM 3", "COM 4"}));
+        QCOMPARE(items(dlg.terminalSpeedCombo()), (QStringList{"110", "1200", "2400", "4800", "9600", "19200", "62500"}));
+        QVERIFY(!dlg.serialPortCombo()->isEditable());
+        QVERIFY(!dlg.terminalSpeedCombo()->isEditable());
+        QVERIFY(dlg.okButton()->isDefault());
     }
 
     void accessKeysMoveTheFocus_data()
@@ -192,9 +192,9 @@ private slots:
         QFETCH(int, key);
         QFETCH(QString, focus);
         FakeHost host;
-        frmSettings *dlg = openShown(host);
-        dlg->cmdOk()->setFocus();
-        QTest::keyClick(dlg->cmdOk(), Qt::Key(key), Qt::AltModifier);
+        SettingsDialog *dlg = openShown(host);
+        dlg->okButton()->setFocus();
+        QTest::keyClick(dlg->okButton(), Qt::Key(key), Qt::AltModifier);
         QWidget *now = QApplication::focusWidget();
         while (now && now->objectName().isEmpty())
             now = now->parentWidget(); // the editable list's own line edit
@@ -225,22 +225,22 @@ private slots:
         QFETCH(int, speedIndex);
         QFETCH(QStringList, numbers);
         FakeHost host;
-        host.settings.setSerielPort(port);
+        host.settings.setSerialPort(port);
         host.settings.setTerminalSpeed(speed);
         // Values after the failing steps, so a failure must not stop the filling.
         host.settings.setReloadHex(true);
-        host.settings.setReloadHexOnfocus(false);
+        host.settings.setReloadHexOnFocus(false);
         host.settings.setEcho(true);
         host.settings.setUseExternalTerminal(true);
-        host.settings.setPrintASCII(false);
-        host.settings.setASCIIBelow(200);
+        host.settings.setPrintAscii(false);
+        host.settings.setAsciiBelow(200);
         host.settings.setEchoColor(65535);
-        host.settings.setASCIIColor(-1);
-        frmSettings dlg(host);
-        dlg.Form_Load();
+        host.settings.setAsciiColor(-1);
+        SettingsDialog dlg(host);
+        dlg.initialize();
 
-        QCOMPARE(dlg.comSerielPort()->currentIndex(), portIndex);
-        QCOMPARE(dlg.comTerminalSpeed()->currentIndex(), speedIndex);
+        QCOMPARE(dlg.serialPortCombo()->currentIndex(), portIndex);
+        QCOMPARE(dlg.terminalSpeedCombo()->currentIndex(), speedIndex);
         QStringList got;
         for (const QString &m : host.prompter.messages)
             got << m.section(QLatin1Char(':'), 0, 0);
@@ -248,29 +248,29 @@ private slots:
         for (const QString &m : host.prompter.messages)
             QVERIFY2(QRegularExpression(QStringLiteral("^\\d+: \\S")).match(m).hasMatch(), qPrintable(m));
 
-        QVERIFY(dlg.chkReloadHex()->isChecked());
-        QVERIFY(!dlg.chkReloadOnFocus()->isChecked());
-        QVERIFY(dlg.chkEcho()->isChecked());
-        QVERIFY(dlg.chkExternalTerminal()->isChecked());
-        QVERIFY(!dlg.chkPrintASCII()->isChecked());
-        QCOMPARE(dlg.txtASCIIBelow()->text(), QStringLiteral("200"));
-        QVERIFY(!dlg.txtASCIIBelow()->isEnabled());
-        QCOMPARE(dlg.cmdEchoColor()->BackColor(), ColorRef(65535));
-        QCOMPARE(dlg.cmdASCIIColor()->BackColor(), ColorRef(0xFFFFFFFFu));
+        QVERIFY(dlg.reloadHexBox()->isChecked());
+        QVERIFY(!dlg.reloadOnFocusBox()->isChecked());
+        QVERIFY(dlg.echoBox()->isChecked());
+        QVERIFY(dlg.externalTerminalBox()->isChecked());
+        QVERIFY(!dlg.printAsciiBox()->isChecked());
+        QCOMPARE(dlg.asciiBelowEdit()->text(), QStringLiteral("200"));
+        QVERIFY(!dlg.asciiBelowEdit()->isEnabled());
+        QCOMPARE(dlg.echoColorButton()->color(), ColorRef(65535));
+        QCOMPARE(dlg.asciiColorButton()->color(), ColorRef(0xFFFFFFFFu));
         // No port chosen: nothing to name a device for.
-        QCOMPARE(dlg.comPortDevice()->isEnabled(), portIndex >= 0);
+        QCOMPARE(dlg.portDeviceCombo()->isEnabled(), portIndex >= 0);
     }
 
     void printBoxEnablesThreshold()
     {
         FakeHost host;
-        frmSettings *dlg = openShown(host);
-        tick(dlg->chkPrintASCII());
-        QVERIFY(!dlg->chkPrintASCII()->isChecked());
-        QVERIFY(!dlg->txtASCIIBelow()->isEnabled());
-        QTest::keyClick(dlg->chkPrintASCII(), Qt::Key_Space);
-        QVERIFY(dlg->chkPrintASCII()->isChecked());
-        QVERIFY(dlg->txtASCIIBelow()->isEnabled());
+        SettingsDialog *dlg = openShown(host);
+        tick(dlg->printAsciiBox());
+        QVERIFY(!dlg->printAsciiBox()->isChecked());
+        QVERIFY(!dlg->asciiBelowEdit()->isEnabled());
+        QTest::keyClick(dlg->printAsciiBox(), Qt::Key_Space);
+        QVERIFY(dlg->printAsciiBox()->isChecked());
+        QVERIFY(dlg->asciiBelowEdit()->isEnabled());
     }
 
     void pickerCellsInTheirPlaces_data()
@@ -292,34 +292,34 @@ private slots:
         QFETCH(quint32, color);
         FakeHost host;
         host.settings.setEchoColor(0x123456);
-        host.settings.setASCIIColor(0x654321);
-        frmSettings *dlg = openShown(host);
-        ColorButton *target = forEcho ? dlg->cmdEchoColor() : dlg->cmdASCIIColor();
-        ColorButton *other = forEcho ? dlg->cmdASCIIColor() : dlg->cmdEchoColor();
-        const ColorRef otherBefore = other->BackColor();
+        host.settings.setAsciiColor(0x654321);
+        SettingsDialog *dlg = openShown(host);
+        ColorButton *target = forEcho ? dlg->echoColorButton() : dlg->asciiColorButton();
+        ColorButton *other = forEcho ? dlg->asciiColorButton() : dlg->echoColorButton();
+        const ColorRef otherBefore = other->color();
 
         QTest::mouseClick(target, Qt::LeftButton);
-        frmColorPick *pick = dlg->colorPick();
+        ColorPicker *pick = dlg->colorPicker();
         QVERIFY(pick->isVisible());
-        QCOMPARE(dlg->EchoColor, forEcho);
+        QCOMPARE(dlg->echoColor, forEcho);
         // Just under its button.
         QCOMPARE(pick->pos(), target->mapToGlobal(QPoint(0, target->height())));
 
         clickGrid(pick, column, row);
         QVERIFY(!pick->isVisible());
-        QCOMPARE(target->BackColor(), ColorRef(color));
-        QCOMPARE(other->BackColor(), otherBefore);
+        QCOMPARE(target->color(), ColorRef(color));
+        QCOMPARE(other->color(), otherBefore);
         // Only "&Ok" changes the settings.
-        QCOMPARE(host.settings.EchoColor(), 0x123456);
-        QCOMPARE(host.settings.ASCIIColor(), 0x654321);
+        QCOMPARE(host.settings.echoColor(), 0x123456);
+        QCOMPARE(host.settings.asciiColor(), 0x654321);
     }
 
     void pickerKeys()
     {
         FakeHost host;
-        frmSettings *dlg = openShown(host);
-        QTest::mouseClick(dlg->cmdEchoColor(), Qt::LeftButton);
-        frmColorPick *pick = dlg->colorPick();
+        SettingsDialog *dlg = openShown(host);
+        QTest::mouseClick(dlg->echoColorButton(), Qt::LeftButton);
+        ColorPicker *pick = dlg->colorPicker();
         QVERIFY(QTest::qWaitForWindowActive(pick));
         // The first arrow lights the top left cell; Left wraps to the right column.
         QTest::keyClick(pick, Qt::Key_Down);
@@ -327,33 +327,33 @@ private slots:
         QTest::keyClick(pick, Qt::Key_Down);
         QTest::keyClick(pick, Qt::Key_Return);
         QVERIFY(!pick->isVisible());
-        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(12583104)); // purple
+        QCOMPARE(dlg->echoColorButton()->color(), ColorRef(12583104)); // purple
 
-        QTest::mouseClick(dlg->cmdEchoColor(), Qt::LeftButton);
+        QTest::mouseClick(dlg->echoColorButton(), Qt::LeftButton);
         QVERIFY(pick->isVisible());
         QTest::keyClick(pick, Qt::Key_Escape);
         QVERIFY(!pick->isVisible());
-        QCOMPARE(dlg->cmdEchoColor()->BackColor(), ColorRef(12583104));
+        QCOMPARE(dlg->echoColorButton()->color(), ColorRef(12583104));
         // Esc reached only the picker.
-        QCOMPARE(frmSettings::Current(), dlg);
+        QCOMPARE(SettingsDialog::current(), dlg);
         QVERIFY(dlg->isVisible());
     }
 
     void clickElsewhereClosesPickerWithoutChange()
     {
         FakeHost host;
-        frmSettings *dlg = openShown(host);
-        QTest::mouseClick(dlg->cmdASCIIColor(), Qt::LeftButton);
-        frmColorPick *pick = dlg->colorPick();
+        SettingsDialog *dlg = openShown(host);
+        QTest::mouseClick(dlg->asciiColorButton(), Qt::LeftButton);
+        ColorPicker *pick = dlg->colorPicker();
         QVERIFY(pick->isVisible());
-        const QPoint onEcho = dlg->chkEcho()->mapTo(dlg, boxOf(dlg->chkEcho()));
+        const QPoint onEcho = dlg->echoBox()->mapTo(dlg, boxOf(dlg->echoBox()));
         QVERIFY(!pick->geometry().contains(dlg->mapToGlobal(onEcho)));
         // Through the window system, as a real click comes, so the open pop-up sees it.
         QTest::mouseClick(dlg->windowHandle(), Qt::LeftButton, {}, onEcho);
         QVERIFY(!pick->isVisible());
-        QCOMPARE(dlg->cmdASCIIColor()->BackColor(), ColorRef(0));
+        QCOMPARE(dlg->asciiColorButton()->color(), ColorRef(0));
         // The click only closed the picker.
-        QVERIFY(!dlg->chkEcho()->isChecked());
+        QVERIFY(!dlg->echoBox()->isChecked());
         QVERIFY(dlg->isVisible());
     }
 
@@ -383,7 +383,7 @@ private slots:
         QFETCH(int, value);
         QFETCH(int, failure);
         try {
-            const int v = frmSettings::ASCIIBelowValue(text);
+            const int v = SettingsDialog::asciiBelowValue(text);
             QCOMPARE(failure, 0);
             QCOMPARE(v, value);
         } catch (const SettingsStepError &e) {
@@ -412,35 +412,35 @@ private slots:
         host.ready = ready;
         host.handler = handler == QLatin1String("none") ? nullptr : &host.handlerA;
         host.terminal = handler == QLatin1String("terminal");
-        QPointer<frmSettings> dlg = openShown(host);
+        QPointer<SettingsDialog> dlg = openShown(host);
 
-        dlg->comSerielPort()->setCurrentIndex(2);
-        dlg->comTerminalSpeed()->setCurrentIndex(4);
-        tick(dlg->chkEcho());
-        tick(dlg->chkExternalTerminal());
-        tick(dlg->chkReloadHex());
-        tick(dlg->chkReloadOnFocus());
-        tick(dlg->chkPrintASCII());
-        dlg->txtASCIIBelow()->setText(QStringLiteral(" 32 "));
-        dlg->cmdASCIIColor()->setBackColor(255);
+        dlg->serialPortCombo()->setCurrentIndex(2);
+        dlg->terminalSpeedCombo()->setCurrentIndex(4);
+        tick(dlg->echoBox());
+        tick(dlg->externalTerminalBox());
+        tick(dlg->reloadHexBox());
+        tick(dlg->reloadOnFocusBox());
+        tick(dlg->printAsciiBox());
+        dlg->asciiBelowEdit()->setText(QStringLiteral(" 32 "));
+        dlg->asciiColorButton()->setColor(255);
         // Enter presses "&Ok".
-        QTest::keyClick(dlg->comTerminalSpeed(), Qt::Key_Return);
+        QTest::keyClick(dlg->terminalSpeedCombo(), Qt::Key_Return);
 
         QCOMPARE(host.calls, calls);
         QVERIFY(host.prompter.messages.isEmpty());
-        QVERIFY(!host.handlerA.IgnoreReceive());
-        QCOMPARE(host.settings.SerielPort(), 3);
-        QCOMPARE(host.settings.TerminalSpeed(), QStringLiteral("9600"));
-        QVERIFY(host.settings.Echo());
-        QVERIFY(host.settings.UseExternalTerminal());
-        QVERIFY(host.settings.ReloadHex());
-        QVERIFY(!host.settings.ReloadHexOnfocus());
-        QVERIFY(!host.settings.PrintASCII());
-        QCOMPARE(host.settings.ASCIIBelow(), 32);
-        QCOMPARE(host.settings.ASCIIColor(), 255);
-        QCOMPARE(host.settings.EchoColor(), 0);
+        QVERIFY(!host.handlerA.ignoreReceive());
+        QCOMPARE(host.settings.serialPort(), 3);
+        QCOMPARE(host.settings.terminalSpeed(), QStringLiteral("9600"));
+        QVERIFY(host.settings.echo());
+        QVERIFY(host.settings.useExternalTerminal());
+        QVERIFY(host.settings.reloadHex());
+        QVERIFY(!host.settings.reloadHexOnFocus());
+        QVERIFY(!host.settings.printAscii());
+        QCOMPARE(host.settings.asciiBelow(), 32);
+        QCOMPARE(host.settings.asciiColor(), 255);
+        QCOMPARE(host.settings.echoColor(), 0);
 
-        QCOMPARE(frmSettings::Current(), nullptr);
+        QCOMPARE(SettingsDialog::current(), nullptr);
         flushDeletes();
         QVERIFY(dlg.isNull());
     }
@@ -463,23 +463,23 @@ private slots:
         host.handler = &host.handlerA;
         host.terminal = true;
         host.failInitRTF = failInitRTF;
-        frmSettings *dlg = openShown(host);
-        dlg->txtASCIIBelow()->setText(threshold);
-        tick(dlg->chkEcho());
-        dlg->cmdEchoColor()->setBackColor(65280);
-        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
+        SettingsDialog *dlg = openShown(host);
+        dlg->asciiBelowEdit()->setText(threshold);
+        tick(dlg->echoBox());
+        dlg->echoColorButton()->setColor(65280);
+        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
 
         QCOMPARE(host.prompter.messages.size(), 1);
         QVERIFY2(host.prompter.messages[0].startsWith(number + QStringLiteral(": ")),
                  qPrintable(host.prompter.messages[0]));
         QCOMPARE(host.prompter.icons[0], Prompter::Icon::None);
-        QCOMPARE(host.settings.ASCIIBelow(), failInitRTF ? 40 : 13);
+        QCOMPARE(host.settings.asciiBelow(), failInitRTF ? 40 : 13);
         // Everything else was applied and the later steps ran.
-        QVERIFY(host.settings.Echo());
-        QCOMPARE(host.settings.EchoColor(), 65280);
+        QVERIFY(host.settings.echo());
+        QCOMPARE(host.settings.echoColor(), 65280);
         QCOMPARE(host.calls, (QStringList{"initRTF", "init 2 19200 deaf"}));
-        QVERIFY(!host.handlerA.IgnoreReceive());
-        QCOMPARE(frmSettings::Current(), nullptr);
+        QVERIFY(!host.handlerA.ignoreReceive());
+        QCOMPARE(SettingsDialog::current(), nullptr);
         QVERIFY(!dlg->isVisible());
     }
 
@@ -488,17 +488,17 @@ private slots:
         FakeHost host;
         host.ready = true;
         host.handler = &host.handlerA;
-        frmSettings *dlg = openShown(host);
-        QVERIFY(host.handlerA.IgnoreReceive());
+        SettingsDialog *dlg = openShown(host);
+        QVERIFY(host.handlerA.ignoreReceive());
         // Another command installed its own handler meanwhile.
         host.handler = &host.handlerB;
         host.terminal = true;
         host.handlerB.setIgnoreReceive(true);
         // Enter in the device box presses "&Ok" too; nothing changed, the port is
         // still closed and set up again.
-        QTest::keyClick(dlg->comPortDevice(), Qt::Key_Return);
+        QTest::keyClick(dlg->portDeviceCombo(), Qt::Key_Return);
         QCOMPARE(host.calls, (QStringList{"close", "initRTF", "init 2 19200 deaf"}));
-        QVERIFY(!host.handlerB.IgnoreReceive());
+        QVERIFY(!host.handlerB.ignoreReceive());
     }
 
     void closingWithoutOk_data()
@@ -514,55 +514,55 @@ private slots:
         FakeHost host;
         host.ready = true;
         host.handler = &host.handlerA;
-        QPointer<frmSettings> dlg = openShown(host);
-        QPointer<frmColorPick> pick = dlg->colorPick();
-        dlg->comSerielPort()->setCurrentIndex(0);
-        dlg->comPortDevice()->setEditText(QStringLiteral("/dev/ttyUSB9"));
-        tick(dlg->chkEcho());
-        dlg->txtASCIIBelow()->setText(QStringLiteral("99"));
-        dlg->cmdEchoColor()->setBackColor(255);
+        QPointer<SettingsDialog> dlg = openShown(host);
+        QPointer<ColorPicker> pick = dlg->colorPicker();
+        dlg->serialPortCombo()->setCurrentIndex(0);
+        dlg->portDeviceCombo()->setEditText(QStringLiteral("/dev/ttyUSB9"));
+        tick(dlg->echoBox());
+        dlg->asciiBelowEdit()->setText(QStringLiteral("99"));
+        dlg->echoColorButton()->setColor(255);
 
         if (way == QLatin1String("cancel"))
-            QTest::mouseClick(dlg->cmdCancel(), Qt::LeftButton);
+            QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
         else if (way == QLatin1String("esc"))
-            QTest::keyClick(dlg->txtASCIIBelow(), Qt::Key_Escape);
+            QTest::keyClick(dlg->asciiBelowEdit(), Qt::Key_Escape);
         else
             QVERIFY(dlg->close());
 
-        QCOMPARE(frmSettings::Current(), nullptr);
+        QCOMPARE(SettingsDialog::current(), nullptr);
         flushDeletes();
         QVERIFY(dlg.isNull());
         QVERIFY(pick.isNull());
         QVERIFY(host.calls.isEmpty());
         QVERIFY(host.prompter.messages.isEmpty());
-        QCOMPARE(host.settings.SerielPort(), 2);
-        QCOMPARE(host.settings.PortDevice(1), Settings::DefaultPortDevice(1));
-        QVERIFY(!host.settings.Echo());
-        QCOMPARE(host.settings.ASCIIBelow(), 13);
-        QCOMPARE(host.settings.EchoColor(), 0);
+        QCOMPARE(host.settings.serialPort(), 2);
+        QCOMPARE(host.settings.portDevice(1), Settings::defaultPortDevice(1));
+        QVERIFY(!host.settings.echo());
+        QCOMPARE(host.settings.asciiBelow(), 13);
+        QCOMPARE(host.settings.echoColor(), 0);
         // The terminal hears again after the dialog is gone.
-        QVERIFY(!host.handlerA.IgnoreReceive());
+        QVERIFY(!host.handlerA.ignoreReceive());
     }
 
     void openingAgainOnlyRaises()
     {
         FakeHost host;
-        host.settings.setSerielPort(7);
+        host.settings.setSerialPort(7);
         host.handler = &host.handlerA;
-        frmSettings *dlg = openShown(host);
+        SettingsDialog *dlg = openShown(host);
         QCOMPARE(host.prompter.messages.size(), 1);
-        dlg->txtASCIIBelow()->setText(QStringLiteral("77"));
+        dlg->asciiBelowEdit()->setText(QStringLiteral("77"));
         host.handlerA.setIgnoreReceive(false);
 
-        QCOMPARE(frmSettings::Open(host), dlg);
-        QCOMPARE(dlg->txtASCIIBelow()->text(), QStringLiteral("77"));
+        QCOMPARE(SettingsDialog::open(host), dlg);
+        QCOMPARE(dlg->asciiBelowEdit()->text(), QStringLiteral("77"));
         QCOMPARE(host.prompter.messages.size(), 1);
-        QVERIFY(!host.handlerA.IgnoreReceive());
+        QVERIFY(!host.handlerA.ignoreReceive());
 
         // Once closed, the next opening is a fresh dialog.
-        dlg->cmdCancel_Click();
-        frmSettings *again = frmSettings::Open(host);
-        QCOMPARE(again->txtASCIIBelow()->text(), QStringLiteral("13"));
+        dlg->cancel();
+        SettingsDialog *again = SettingsDialog::open(host);
+        QCOMPARE(again->asciiBelowEdit()->text(), QStringLiteral("13"));
         QCOMPARE(host.prompter.messages.size(), 2);
     }
 
@@ -572,8 +572,8 @@ private slots:
         const QStringList devices{"/dev/ttyA", "/dev/ttyB", "/dev/ttyC", "/dev/ttyD"};
         for (int n = 1; n <= 4; ++n)
             host.settings.setPortDevice(n, devices[n - 1]);
-        frmSettings *dlg = openShown(host);
-        QComboBox *device = dlg->comPortDevice();
+        SettingsDialog *dlg = openShown(host);
+        QComboBox *device = dlg->portDeviceCombo();
         QCOMPARE(device->currentText(), QStringLiteral("/dev/ttyB"));
 
         QStringList offered;
@@ -585,25 +585,25 @@ private slots:
         system.sort();
         QCOMPARE(offered, system);
 
-        dlg->comSerielPort()->setCurrentIndex(3);
+        dlg->serialPortCombo()->setCurrentIndex(3);
         QCOMPARE(device->currentText(), QStringLiteral("/dev/ttyD"));
         device->setEditText(QStringLiteral("/dev/pts/7"));
-        dlg->comSerielPort()->setCurrentIndex(2);
+        dlg->serialPortCombo()->setCurrentIndex(2);
         device->setEditText(QStringLiteral("  "));
-        dlg->comSerielPort()->setCurrentIndex(0);
+        dlg->serialPortCombo()->setCurrentIndex(0);
         QCOMPARE(device->currentText(), QStringLiteral("/dev/ttyA"));
-        dlg->comSerielPort()->setCurrentIndex(3);
+        dlg->serialPortCombo()->setCurrentIndex(3);
         QCOMPARE(device->currentText(), QStringLiteral("/dev/pts/7"));
         // The "COM n" items stay as they are.
-        QCOMPARE(dlg->comSerielPort()->itemText(3), QStringLiteral("COM 4"));
+        QCOMPARE(dlg->serialPortCombo()->itemText(3), QStringLiteral("COM 4"));
 
-        QTest::mouseClick(dlg->cmdOk(), Qt::LeftButton);
-        QCOMPARE(host.settings.SerielPort(), 4);
-        QCOMPARE(host.settings.PortDevice(4), QStringLiteral("/dev/pts/7"));
+        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        QCOMPARE(host.settings.serialPort(), 4);
+        QCOMPARE(host.settings.portDevice(4), QStringLiteral("/dev/pts/7"));
         // An emptied box keeps the device stored before.
-        QCOMPARE(host.settings.PortDevice(3), QStringLiteral("/dev/ttyC"));
-        QCOMPARE(host.settings.PortDevice(1), QStringLiteral("/dev/ttyA"));
-        QCOMPARE(host.settings.PortDevice(2), QStringLiteral("/dev/ttyB"));
+        QCOMPARE(host.settings.portDevice(3), QStringLiteral("/dev/ttyC"));
+        QCOMPARE(host.settings.portDevice(1), QStringLiteral("/dev/ttyA"));
+        QCOMPARE(host.settings.portDevice(2), QStringLiteral("/dev/ttyB"));
     }
 };
 

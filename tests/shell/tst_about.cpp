@@ -1,6 +1,6 @@
 #include "link/KernelVersion.h"
 #include "shell/AboutText.h"
-#include "shell/FrmAbout.h"
+#include "widgets/AboutDialog.h"
 #include "support/ScriptedPrompter.h"
 
 #include <QFileInfo>
@@ -30,46 +30,46 @@ private slots:
         QFETCH(int, b);
         QFETCH(int, c);
         QFETCH(QString, text);
-        QCOMPARE(AboutText::Description(KernelVersion::of(quint8(a), quint8(b), quint8(c))), text);
+        QCOMPARE(AboutText::description(KernelVersion::of(quint8(a), quint8(b), quint8(c))), text);
     }
 
     void versionText()
     {
-        QCOMPARE(AboutText::Version(QStringLiteral("1.50.0")), QStringLiteral("Version 1.50.0"));
-        QCOMPARE(AboutText::Version(QStringLiteral("0.1")), QStringLiteral("Version 0.1.0"));
+        QCOMPARE(AboutText::version(QStringLiteral("1.50.0")), QStringLiteral("Version 1.50.0"));
+        QCOMPARE(AboutText::version(QStringLiteral("0.1")), QStringLiteral("Version 0.1.0"));
     }
 
     void dialogShowsTexts()
     {
         ScriptedPrompter prompts;
-        auto *about = new FrmAbout(KernelVersion::of(2, 1, 0), prompts);
+        auto *about = new AboutDialog(KernelVersion::of(2, 1, 0), prompts);
         about->show();
         QCOMPARE(about->windowTitle(), QStringLiteral("About Corvade"));
-        QVERIFY(about->lblDescription()->text().contains("Kernel version: 2.1.0\n"));
-        QVERIFY(about->lblDescription()->text().endsWith("WARNING: Versions do not match"));
-        QVERIFY(about->lblTitle()->text().contains(">Corvade<"));
-        QVERIFY(AboutText::Title().startsWith("Corvade\r\n"));
+        QVERIFY(about->descriptionLabel()->text().contains("Kernel version: 2.1.0\n"));
+        QVERIFY(about->descriptionLabel()->text().endsWith("WARNING: Versions do not match"));
+        QVERIFY(about->titleLabel()->text().contains(">Corvade<"));
+        QVERIFY(AboutText::title().startsWith("Corvade\r\n"));
         about->close();
     }
 
     void systemInformation()
     {
         ScriptedPrompter prompts;
-        FrmAbout about(KernelVersion(), prompts);
-        const QStringList saved = FrmAbout::SysInfoPrograms();
-        FrmAbout::SysInfoPrograms() = {QStringLiteral("corvade-no-such-program")};
-        about.StartSysInfo();
+        AboutDialog about(KernelVersion(), prompts);
+        const QStringList saved = AboutDialog::sysInfoPrograms();
+        AboutDialog::sysInfoPrograms() = {QStringLiteral("corvade-no-such-program")};
+        about.startSysInfo();
         QCOMPARE(prompts.messages, QStringList{"System Information Is Unavailable At This Time"});
-        FrmAbout::SysInfoPrograms() = {QStringLiteral("corvade-no-such-program"), QStringLiteral("true")};
-        about.StartSysInfo();
+        AboutDialog::sysInfoPrograms() = {QStringLiteral("corvade-no-such-program"), QStringLiteral("true")};
+        about.startSysInfo();
         QCOMPARE(prompts.messages.size(), 1);
-        FrmAbout::SysInfoPrograms() = saved;
+        AboutDialog::sysInfoPrograms() = saved;
     }
 
     void howToLiesBesideTheProgram()
     {
         // The build copies it next to the binaries; tests run one folder deeper.
-        QVERIFY(HowToPath().endsWith(QStringLiteral("kernel/how to corvade.txt")));
+        QVERIFY(howToPath().endsWith(QStringLiteral("kernel/how to corvade.txt")));
     }
 };
 

@@ -1,4 +1,4 @@
-#include "shell/CExShell.h"
+#include "shell/DesktopShell.h"
 #include "shell/TextEditor.h"
 
 #include <QApplication>
@@ -81,12 +81,12 @@ private slots:
         QFETCH(QString, commandLine);
         QFETCH(bool, wait);
         QFETCH(int, result);
-        CExShell shell;
-        QCOMPARE(int(shell.RunOp(commandLine, wait, 1)), result);
+        DesktopShell shell;
+        QCOMPARE(int(shell.runOp(commandLine, wait, 1)), result);
         shell.setWaitForClose(wait);
-        QCOMPARE(int(shell.Run(commandLine)), result);
-        // RunOp leaves the object's own settings alone.
-        QCOMPARE(shell.Show(), int16_t(1));
+        QCOMPARE(int(shell.run(commandLine)), result);
+        // runOp leaves the object's own settings alone.
+        QCOMPARE(shell.show(), int16_t(1));
     }
 
     // The wait ends only with the program, and the program's windows (events) stay live.
@@ -96,13 +96,13 @@ private slots:
         QFile::remove(done);
         bool timerFired = false;
         QTimer::singleShot(0, this, [&] { timerFired = true; });
-        CExShell shell;
+        DesktopShell shell;
         shell.setWaitForClose(true);
-        QCOMPARE(shell.Run(QStringLiteral("sh -c \"sleep 0.3; touch '%1'; exit 3\"").arg(done)), 1);
+        QCOMPARE(shell.run(QStringLiteral("sh -c \"sleep 0.3; touch '%1'; exit 3\"").arg(done)), 1);
         QVERIFY(QFile::exists(done));
         QVERIFY(timerFired);
-        QCOMPARE(shell.ExitCode(), 3);
-        QVERIFY(shell.ProcessId() > 0);
+        QCOMPARE(shell.exitCode(), 3);
+        QVERIFY(shell.processId() > 0);
     }
 
     // Without the wait the call returns while the program is still blocked on a pipe that
@@ -112,9 +112,9 @@ private slots:
         const QString fifo = path(QStringLiteral("gate"));
         const QString done = path(QStringLiteral("released"));
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        CExShell shell;
-        shell.setWaitForClose(true); // must not matter to RunOp
-        QCOMPARE(shell.RunOp(QStringLiteral("sh -c \"cat '%1' >/dev/null; touch '%2'\"").arg(fifo, done)), 1);
+        DesktopShell shell;
+        shell.setWaitForClose(true); // must not matter to runOp
+        QCOMPARE(shell.runOp(QStringLiteral("sh -c \"cat '%1' >/dev/null; touch '%2'\"").arg(fifo, done)), 1);
         QVERIFY(!QFile::exists(done));
         QFile gate(fifo);
         QVERIFY(gate.open(QIODevice::WriteOnly));
@@ -127,11 +127,11 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("mailto"), this, "openHandler");
         QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openHandler");
         // The address and subject go in as written: nothing escaped, the equals sign kept.
-        QCOMPARE(CExShell::MailtoText("a b@c", "x & y"), QStringLiteral("mailto:a b@c?subject=x & y"));
-        CExShell shell;
-        QVERIFY(shell.Mailto(QStringLiteral("me@example.org")) > 32);
-        QVERIFY(shell.Mailto(QStringLiteral("me@example.org"), QStringLiteral("a & b")) > 32);
-        QVERIFY(shell.RunURL(QStringLiteral("https://example.org/corvade")) > 32);
+        QCOMPARE(DesktopShell::mailtoText("a b@c", "x & y"), QStringLiteral("mailto:a b@c?subject=x & y"));
+        DesktopShell shell;
+        QVERIFY(shell.mailto(QStringLiteral("me@example.org")) > 32);
+        QVERIFY(shell.mailto(QStringLiteral("me@example.org"), QStringLiteral("a & b")) > 32);
+        QVERIFY(shell.runUrl(QStringLiteral("https://example.org/corvade")) > 32);
         QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QCOMPARE(m_opened.size(), 3);
@@ -159,7 +159,7 @@ private slots:
         QFETCH(QString, command);
         QFETCH(QString, file);
         QFETCH(QStringList, args);
-        QCOMPARE(TextEditor::EditorCommand(command, file), args);
+        QCOMPARE(TextEditor::editorCommandLine(command, file), args);
     }
 
     void desktopExec_data()
@@ -182,7 +182,7 @@ private slots:
         QFETCH(QString, exec);
         QFETCH(QString, file);
         QFETCH(QStringList, args);
-        QCOMPARE(TextEditor::DesktopExecCommand(exec, file), args);
+        QCOMPARE(TextEditor::desktopExecCommand(exec, file), args);
     }
 
     // The configured editor receives the path as one argument, whatever it holds.
@@ -190,12 +190,12 @@ private slots:
     {
         const QString file = path(QStringLiteral("my \"odd\" file's $(touch pwned); name.hex"));
         const QString command = QStringLiteral("\"%1\" \"%2\"").arg(m_script, m_out);
-        QCOMPARE(TextEditor::Open(command, file, true), 1);
+        QCOMPARE(TextEditor::open(command, file, true), 1);
         QCOMPARE(recorded(), QStringList{file});
         QVERIFY(!QFile::exists(QStringLiteral("pwned")));
         QVERIFY(!QFile::exists(path(QStringLiteral("pwned"))));
 
-        QCOMPARE(TextEditor::Open(command, QString(), true), 1);
+        QCOMPARE(TextEditor::open(command, QString(), true), 1);
         QCOMPARE(recorded(), QStringList());
     }
 
@@ -213,11 +213,11 @@ private slots:
                   .arg(m_script, m_out).toUtf8());
         write(path(QStringLiteral("data/applications/wrong.desktop")), "[Desktop Entry]\nExec=false\n");
 
-        QCOMPARE(TextEditor::DefaultTextEntry(), QStringLiteral("corvade-rec.desktop"));
+        QCOMPARE(TextEditor::defaultTextEntry(), QStringLiteral("corvade-rec.desktop"));
         const QString file = path(QStringLiteral("a b.hex"));
-        QCOMPARE(TextEditor::Open(QString(), file, true), 1);
+        QCOMPARE(TextEditor::open(QString(), file, true), 1);
         QCOMPARE(recorded(), (QStringList{"--line", file}));
-        QCOMPARE(TextEditor::Open(QString(), QString(), true), 1);
+        QCOMPARE(TextEditor::open(QString(), QString(), true), 1);
         QCOMPARE(recorded(), QStringList{"--line"});
     }
 };

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
+#include "app/MainWindow.h"
+#include "app/Application.h"
 #include "support/BoardProcess.h"
 #include "support/TestDoubles.h"
 
@@ -35,7 +35,7 @@ struct ProgramRig {
             QSettings(configFile(), QSettings::IniFormat).setValue(QStringLiteral("Ports/COM 2"), device);
     }
     // Main() with the file named on the command line; the boxes answered from `answers`.
-    FrmMain &startProgram(const QString &commandLine = {}, const QList<Prompter::Answer> &answers = {})
+    MainWindow &startProgram(const QString &commandLine = {}, const QList<Prompter::Answer> &answers = {})
     {
         ResetGlobalsForTest();
         prompts = ScriptedPrompter();
@@ -46,7 +46,7 @@ struct ProgramRig {
         return MainWindow();
     }
     // A board with `options`, fresh settings naming it, and the program started.
-    FrmMain &start(const QStringList &options, const QString &commandLine = {})
+    MainWindow &start(const QStringList &options, const QString &commandLine = {})
     {
         if (!startBoard(options))
             qFatal("corvade-board did not start");

@@ -1,5 +1,5 @@
 // The terminal handler: taking the line at the terminal speed, what it shows, what it sends.
-#include "terminal/clsTerminal.h"
+#include "link/TerminalSession.h"
 #include "tests/link/RunTestRig.h"
 
 #include <QtTest>
@@ -10,9 +10,9 @@ namespace {
 constexpr ColorRef Ascii = 0x0000C0;
 constexpr ColorRef Other = 0x00C000;
 
-std::unique_ptr<clsTerminal> makeTerminal(RunRig &rig)
+std::unique_ptr<TerminalSession> makeTerminal(RunRig &rig)
 {
-    return std::make_unique<clsTerminal>(rig.dispatcher, rig.port, rig.state, rig.settings, rig.surface);
+    return std::make_unique<TerminalSession>(rig.dispatcher, rig.port, rig.state, rig.settings, rig.surface);
 }
 } // namespace
 
@@ -70,13 +70,13 @@ void TestTerminalHandler::takesTheLine()
 
     RunRig rig;
     rig.settings.setTerminalSpeed(speed);
-    rig.surface.renderer().AddString(QStringLiteral("from before"), Other);
+    rig.surface.renderer().addText(QStringLiteral("from before"), Other);
     rig.link.failOpens(openFailures);
 
     auto terminal = makeTerminal(rig);
 
     QCOMPARE(rig.status.lines(), lines);
-    QCOMPARE(rig.state.SerielReady(), ready);
+    QCOMPARE(rig.state.serialReady(), ready);
     QCOMPARE(terminal->portOpened(), ready);
     QCOMPARE(rig.link.isOpen(), ready);
     if (ready)
@@ -84,7 +84,7 @@ void TestTerminalHandler::takesTheLine()
     QVERIFY(rig.prompter.boxes.isEmpty());
     // The terminal is emptied either way, and still shows what arrives or is added.
     QCOMPARE(rig.surface.text(), QByteArray());
-    terminal->AddString(QStringLiteral("x"), 0);
+    terminal->addText(QStringLiteral("x"), 0);
     QCOMPARE(rig.surface.text(), QByteArray("x"));
 }
 
@@ -98,7 +98,7 @@ void TestTerminalHandler::portAlreadyClosed()
 
     auto terminal = makeTerminal(rig);
     QCOMPARE(rig.link.events, QStringList{"open 4800"});
-    QVERIFY(rig.state.SerielReady());
+    QVERIFY(rig.state.serialReady());
     QVERIFY(terminal->portOpened());
 }
 
@@ -124,11 +124,11 @@ void TestTerminalHandler::receiveFollowsSettings()
     RunRig rig;
     auto terminal = makeTerminal(rig);
     // Changed after creation, as the settings dialog does: the next delivery follows.
-    rig.settings.setPrintASCII(printAscii);
-    rig.settings.setASCIIBelow(below);
-    rig.settings.setASCIIColor(qint32(Ascii));
+    rig.settings.setPrintAscii(printAscii);
+    rig.settings.setAsciiBelow(below);
+    rig.settings.setAsciiColor(qint32(Ascii));
 
-    terminal->Receive(QByteArray("A\r\n"));
+    terminal->receive(QByteArray("A\r\n"));
     QCOMPARE(rig.surface.text(), text);
     QCOMPARE(rig.surface.colours(Ascii, 'a'), colours);
 }
@@ -138,19 +138,19 @@ void TestTerminalHandler::closedWindowComesBack()
     RunRig rig;
     auto terminal = makeTerminal(rig);
     QCOMPARE(rig.surface.created, 1);
-    terminal->Receive(QByteArray("one"));
+    terminal->receive(QByteArray("one"));
 
     rig.surface.closeWindow();
-    terminal->Receive(QByteArray("two"));
+    terminal->receive(QByteArray("two"));
     QCOMPARE(rig.surface.created, 2);
     QCOMPARE(rig.surface.text(), QByteArray("two"));
 
     rig.surface.closeWindow();
-    terminal->AddString(QStringLiteral("e"), Other);
+    terminal->addText(QStringLiteral("e"), Other);
     QCOMPARE(rig.surface.created, 3);
     QCOMPARE(rig.surface.colours(Other, 'o'), QByteArray("o"));
 
-    terminal->InitRTF();
+    terminal->clear();
     QCOMPARE(rig.surface.text(), QByteArray());
 }
 
@@ -184,15 +184,15 @@ void TestTerminalHandler::send()
         rig.link.close();
     rig.link.clearWritten();
 
-    const LinkResult result = terminal->Send(code);
+    const LinkResult result = terminal->send(code);
     QCOMPARE(result.ok(), failure.isEmpty());
     if (!result.ok())
-        QCOMPARE(clsTerminal::sendFailureText(result), failure);
+        QCOMPARE(TerminalSession::sendFailureText(result), failure);
     QCOMPARE(rig.link.written(), written);
     // Nothing is shown and nothing is logged; a failed key does not end the conversation.
     QCOMPARE(rig.surface.text(), QByteArray());
     QVERIFY(rig.status.lines().isEmpty());
-    QVERIFY(!terminal->IgnoreReceive());
+    QVERIFY(!terminal->ignoreReceive());
 }
 
 QTEST_GUILESS_MAIN(TestTerminalHandler)

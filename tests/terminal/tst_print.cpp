@@ -1,4 +1,4 @@
-#include "terminal/PrintText.h"
+#include "terminal/PrintLineBreaker.h"
 #include "terminal/TerminalStore.h"
 
 #include <QTest>
@@ -47,7 +47,7 @@ private slots:
     {
         QFETCH(QString, body);
         QFETCH(QStringList, lines);
-        QCOMPARE(PrintLines(body, Limit, width), lines);
+        QCOMPARE(printLines(body, Limit, width), lines);
         // Fed one character at a time, a CR LF split between pieces is still one end.
         QStringList pieces;
         PrintLineBreaker b(Limit, width, [&pieces](const QString &l) { pieces << l; });
@@ -61,7 +61,7 @@ private slots:
     {
         // Far beyond what a 16-bit count would reach.
         const QString body = QString(100000, u'x') + QStringLiteral("\r\n") + QString(5, u'y');
-        const QStringList lines = PrintLines(body, Limit, width);
+        const QStringList lines = printLines(body, Limit, width);
         QCOMPARE(lines.size(), 10000 + 1);
         QCOMPARE(lines.first(), QString(10, u'x'));
         QCOMPARE(lines.last(), QStringLiteral("yyyyy"));
@@ -75,7 +75,7 @@ private slots:
         s.append("\r", 0);
         s.append("\nline\xe9", 0xFF);
         QStringList lines;
-        PrintStoreLines(s, 1e9, width, [&lines](const QString &l) { lines << l; });
+        printStoreLines(s, 1e9, width, [&lines](const QString &l) { lines << l; });
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines.at(0).size(), TerminalStore::BlockSize - 1);
         QCOMPARE(lines.at(1), QString::fromLatin1("line\xe9"));

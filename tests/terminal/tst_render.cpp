@@ -1,4 +1,4 @@
-#include "terminal/ColorRef.h"
+#include "core/ColorRef.h"
 #include "terminal/TerminalRenderer.h"
 #include "terminal/TerminalStore.h"
 
@@ -8,7 +8,7 @@ namespace {
 constexpr ColorRef Ascii = 0x0000C0;
 constexpr ColorRef EchoCol = 0xC00000;
 
-// One letter per character: '.' colour 0, 'a' ASCIIColor, 'e' EchoColor, '?' other.
+// One letter per character: '.' colour 0, 'a' asciiColor, 'e' echoColor, '?' other.
 QByteArray colourMap(const TerminalStore &s)
 {
     QByteArray out;
@@ -64,7 +64,7 @@ private slots:
         r.setSettings({printAscii, below, Ascii});
         int batches = 0;
         connect(&store, &TerminalStore::appended, this, [&batches] { ++batches; });
-        r.Receive(bytes);
+        r.receive(bytes);
         QCOMPARE(store.text(0, store.size()), text);
         QCOMPARE(colourMap(store), colours);
         // A delivery is announced once, however many pieces it renders to.
@@ -80,7 +80,7 @@ private slots:
             QByteArray all(256, Qt::Uninitialized);
             for (int i = 0; i < 256; ++i)
                 all[i] = char(i);
-            r.Receive(all);
+            r.receive(all);
             QByteArray expected;
             for (int i = 0; i < 256; ++i)
                 expected += i < below ? "<" + QByteArray::number(i) + ">" : QByteArray(1, char(i));
@@ -93,26 +93,26 @@ private slots:
         TerminalStore store;
         TerminalRenderer r(store);
         r.setSettings({true, 13, Ascii});
-        r.Receive("ok\n");
-        r.AddString(QStringLiteral("k"), EchoCol);
-        r.Receive("K");
-        r.AddString(QStringLiteral("\r"), EchoCol);
-        r.AddString(QStringLiteral("z"), 0);
+        r.receive("ok\n");
+        r.addText(QStringLiteral("k"), EchoCol);
+        r.receive("K");
+        r.addText(QStringLiteral("\r"), EchoCol);
+        r.addText(QStringLiteral("z"), 0);
         QCOMPARE(store.text(0, store.size()), QByteArray("ok<10>kK\rz"));
         QCOMPARE(colourMap(store), QByteArray("..aaaae.e."));
 
-        // EchoColor 0: echoed characters look exactly like received ones.
+        // echoColor 0: echoed characters look exactly like received ones.
         TerminalStore plain;
         TerminalRenderer p(plain);
-        p.Receive("a");
-        p.AddString(QStringLiteral("b"), 0);
+        p.receive("a");
+        p.addText(QStringLiteral("b"), 0);
         QCOMPARE(plain.runs(0, plain.size()).size(), size_t(1));
 
         // Many distinct colours, each piece keeps its own.
         TerminalStore many;
         TerminalRenderer m(many);
         for (ColorRef c = 1; c <= 40; ++c)
-            m.AddString(QStringLiteral("x"), c * 0x010203);
+            m.addText(QStringLiteral("x"), c * 0x010203);
         for (ColorRef c = 1; c <= 40; ++c)
             QCOMPARE(many.colorAt(c - 1), c * 0x010203);
     }
@@ -132,8 +132,8 @@ private slots:
         QFETCH(QByteArray, shown);
         TerminalStore store;
         TerminalRenderer r(store);
-        r.AddString(QStringLiteral(">"), EchoCol);
-        r.AddString(text, Ascii);
+        r.addText(QStringLiteral(">"), EchoCol);
+        r.addText(text, Ascii);
         QCOMPARE(store.text(1, store.size()), shown);
         QCOMPARE(store.colorAt(0), EchoCol);
     }
@@ -142,12 +142,12 @@ private slots:
     {
         TerminalStore store;
         TerminalRenderer r(store);
-        r.Receive("abc\r\ndef");
-        r.InitRTF();
+        r.receive("abc\r\ndef");
+        r.clear();
         QCOMPARE(store.size(), 0);
         QCOMPARE(store.lineCount(), 1);
         QVERIFY(store.palette().empty());
-        r.Receive("x");
+        r.receive("x");
         QCOMPARE(store.text(0, 1), QByteArray("x"));
     }
 
@@ -166,7 +166,7 @@ private slots:
     {
         QFETCH(quint32, colorRef);
         QFETCH(quint32, argb);
-        QCOMPARE(ColorRefToArgb(colorRef), argb);
+        QCOMPARE(colorRefToArgb(colorRef), argb);
     }
 };
 

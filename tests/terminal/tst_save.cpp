@@ -15,7 +15,7 @@ QByteArray rtfOf(const TerminalStore &s)
 {
     QBuffer buf;
     buf.open(QIODevice::WriteOnly);
-    const WriteResult r = WriteTerminalRtf(s, buf);
+    const WriteResult r = writeTerminalRtf(s, buf);
     if (!r.ok)
         qFatal("RTF writer failed: %s", qPrintable(r.error));
     return buf.data();
@@ -116,13 +116,13 @@ private slots:
         }
         QVERIFY(s.spilledBlocks() > 0);
         const QString txt = dir.filePath(QStringLiteral("out.txt"));
-        QVERIFY(SaveTerminal(s, txt).ok);
+        QVERIFY(saveTerminalFile(s, txt).ok);
         QFile f(txt);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), all);
         // The same store through the RTF path reads back with every printable byte.
         const QString rtfName = dir.filePath(QStringLiteral("out.rtf"));
-        QVERIFY(SaveTerminal(s, rtfName).ok);
+        QVERIFY(saveTerminalFile(s, rtfName).ok);
         QFile r(rtfName);
         QVERIFY(r.open(QIODevice::ReadOnly));
         QVERIFY(r.read(6) == "{\\rtf1");
@@ -144,7 +144,7 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(bool, rtf);
-        QCOMPARE(IsRtfFileName(name), rtf);
+        QCOMPARE(isRtfFileName(name), rtf);
     }
 
     void failuresCarryAReason()
@@ -153,13 +153,13 @@ private slots:
         s.append(QByteArray(200000, 'x'), 0);
         QTemporaryDir dir;
 
-        const WriteResult missing = SaveTerminal(s, dir.filePath(QStringLiteral("no/such/folder/t.txt")));
+        const WriteResult missing = saveTerminalFile(s, dir.filePath(QStringLiteral("no/such/folder/t.txt")));
         QVERIFY(!missing.ok);
         QVERIFY(!missing.error.isEmpty());
 
         for (bool rtf : {false, true}) {
             FullDevice full(1000);
-            const WriteResult r = rtf ? WriteTerminalRtf(s, full) : WriteTerminalText(s, full);
+            const WriteResult r = rtf ? writeTerminalRtf(s, full) : writeTerminalText(s, full);
             QVERIFY(!r.ok);
             QVERIFY2(r.error.contains(QStringLiteral("No space")), qPrintable(r.error));
         }

@@ -1,5 +1,5 @@
 #include "support/FullDevice.h"
-#include "app/StatusSink.h"
+#include "core/StatusSink.h"
 #include "terminal/TerminalStore.h"
 
 #include <QBuffer>
@@ -17,7 +17,7 @@ constexpr qint64 B = TerminalStore::BlockSize;
 
 struct RecordingSink : StatusSink {
     QStringList lines;
-    void AppendStatus(const QString &text, bool) override { lines << text; }
+    void appendStatus(const QString &text, bool) override { lines << text; }
 };
 
 QByteArrayList allLines(const TerminalStore &s)
@@ -333,7 +333,7 @@ private slots:
             QFile f(dir.filePath(n));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        TerminalStore::RemoveStaleSpillFiles(dir.path());
+        TerminalStore::removeStaleSpillFiles(dir.path());
         QVERIFY(!QFile::exists(dir.filePath(names[0])));
         QVERIFY(QFile::exists(dir.filePath(names[1])));
         QVERIFY(QFile::exists(dir.filePath(names[2])));

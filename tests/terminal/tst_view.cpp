@@ -1,5 +1,5 @@
-#include "terminal/TerminalView.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalView.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,7 +14,7 @@ constexpr ColorRef EchoCol = 0x00C000;
 struct Board {
     QByteArray sent;
     bool current = true; // a terminal handler is current
-    frmTerminal::SendHook hook()
+    TerminalWindow::SendHook hook()
     {
         return [this](quint8 c) {
             if (!current)
@@ -42,23 +42,23 @@ class TestTerminalView : public QObject {
 private slots:
     void windowHoldsTheView()
     {
-        frmTerminal w;
+        TerminalWindow w;
         QCOMPARE(w.windowTitle(), QStringLiteral("Terminal"));
         w.resize(300, 200);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QCOMPARE(w.txtTerminal().geometry(), w.rect());
+        QCOMPARE(w.view().geometry(), w.rect());
         w.resize(410, 330);
         QCoreApplication::processEvents();
-        QCOMPARE(w.txtTerminal().geometry(), w.rect());
+        QCOMPARE(w.view().geometry(), w.rect());
     }
 
     void followsTheEndAndHolds()
     {
-        frmTerminal w;
+        TerminalWindow w;
         w.resize(400, 200);
         w.show();
-        TerminalView &v = w.txtTerminal();
+        TerminalView &v = w.view();
         QVERIFY(v.follow());
         addLines(w.store(), 500);
         // Appends wait for the next frame instead of repainting each time.
@@ -103,13 +103,13 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(QString, expected);
-        frmTerminal w;
+        TerminalWindow w;
         w.resize(400, 200);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.store().append("hello world\r\n", 0);
         w.store().append("second line\rthird", 0x0000FF);
-        TerminalView &v = w.txtTerminal();
+        TerminalView &v = w.view();
         v.setFollow(false);
         v.flush();
         v.verticalScrollBar()->setValue(0);
@@ -152,13 +152,13 @@ private slots:
         QFETCH(bool, echo);
         QFETCH(QByteArray, sent);
         QFETCH(QByteArray, shown);
-        frmTerminal w;
+        TerminalWindow w;
         Board board;
         board.current = current;
         w.setSendHook(board.hook());
         w.setEcho(echo, EchoCol);
         w.show();
-        TerminalView &v = w.txtTerminal();
+        TerminalView &v = w.view();
         QTest::keyClick(&v, Qt::Key_A);
         QTest::keyClick(&v, Qt::Key_Return);
         // Ctrl+C is a character for the board, not a copy.
@@ -171,40 +171,40 @@ private slots:
 
     void pasteReachesSend()
     {
-        frmTerminal w;
+        TerminalWindow w;
         Board board;
         w.setSendHook(board.hook());
         w.setEcho(true, EchoCol);
         w.show();
         QApplication::clipboard()->setText(QStringLiteral("ab\r\nc\nd\u20ac"));
-        QTest::keyClick(&w.txtTerminal(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(&w.view(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(board.sent, QByteArray("ab\rc\rd?"));
         QCOMPARE(w.store().text(0, w.store().size()), QByteArray("ab\rc\rd?"));
 
         board.sent.clear();
-        w.txtTerminal().pasteAction()->trigger();
+        w.view().pasteAction()->trigger();
         QCOMPARE(board.sent, QByteArray("ab\rc\rd?"));
 
         // With no terminal handler nothing is sent and nothing shown.
         board.current = false;
         board.sent.clear();
         const qint64 before = w.store().size();
-        QCOMPARE(w.PasteText(QStringLiteral("xyz")), 0);
+        QCOMPARE(w.pasteText(QStringLiteral("xyz")), 0);
         QVERIFY(board.sent.isEmpty());
         QCOMPARE(w.store().size(), before);
     }
 
     void clearResetsView()
     {
-        frmTerminal w;
+        TerminalWindow w;
         w.resize(300, 150);
         w.show();
         addLines(w.store(), 200);
-        w.txtTerminal().selectAll();
-        w.renderer().InitRTF();
-        w.txtTerminal().flush();
-        QVERIFY(!w.txtTerminal().hasSelection());
-        QCOMPARE(w.txtTerminal().verticalScrollBar()->maximum(), 0);
+        w.view().selectAll();
+        w.renderer().clear();
+        w.view().flush();
+        QVERIFY(!w.view().hasSelection());
+        QCOMPARE(w.view().verticalScrollBar()->maximum(), 0);
     }
 };
 

@@ -1,5 +1,5 @@
-#include "terminal/TerminalView.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalView.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QImage>
 #include <QScrollBar>
@@ -67,7 +67,7 @@ private slots:
     {
         QFETCH(std::vector<Piece>, pieces);
         QFETCH(QStringList, rows);
-        frmTerminal w;
+        TerminalWindow w;
         w.resize(500, 200);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -83,7 +83,7 @@ private slots:
             for (const Piece &p : pieces)
                 s.append(p.text, p.color);
         }
-        TerminalView &v = w.txtTerminal();
+        TerminalView &v = w.view();
         v.flush();
         const QImage img = v.viewport()->grab().toImage();
         const qint64 firstRow = s.lineCount() - rows.size();
@@ -109,14 +109,14 @@ private slots:
 
     void scrolledSidewaysStartsAtTheScrolledColumn()
     {
-        frmTerminal w;
+        TerminalWindow w;
         w.resize(300, 150);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         TerminalStore &s = w.store();
         s.append(QByteArray(100, 'x'), 0);
         s.append("ABC", Red);
-        TerminalView &v = w.txtTerminal();
+        TerminalView &v = w.view();
         v.flush();
         QScrollBar *bar = v.horizontalScrollBar();
         bar->setValue(bar->maximum());

@@ -1,8 +1,8 @@
 #include "support/ScriptedPrompter.h"
-#include "terminal/FrmPrint.h"
-#include "terminal/PrintJob.h"
+#include "widgets/PrintDialog.h"
+#include "widgets/WindowPrinter.h"
 #include "terminal/TerminalStore.h"
-#include "terminal/WindowCommands.h"
+#include "widgets/WindowCommands.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -153,7 +153,7 @@ private slots:
             store.append(body, 0x00FF00);
             const PrintSources sources =
                 sourcesOf(QStringLiteral("/home/u/prj/prog.hex"), QString::fromLatin1(body), &store);
-            pdf.windows.PrintWindows(sources, fromStore, !fromStore);
+            pdf.windows.printWindows(sources, fromStore, !fromStore);
             QCOMPARE(pdf.status.text, QString());
             const QStringList printed = layoutLines(pdf.file(QStringLiteral("out.pdf")));
             QVERIFY2(!printed.isEmpty(), "nothing printed");
@@ -171,7 +171,7 @@ private slots:
     void headerPlacement()
     {
         PdfSetup pdf;
-        pdf.windows.PrintWindows(sourcesOf(QString(), QStringLiteral("one\r\ntwo"), nullptr), false, true);
+        pdf.windows.printWindows(sourcesOf(QString(), QStringLiteral("one\r\ntwo"), nullptr), false, true);
         const auto lines = linesOf(words(pdf.file(QStringLiteral("out.pdf"))));
         QCOMPARE(lines.size(), 3);
         const auto &header = lines.at(0);
@@ -199,7 +199,7 @@ private slots:
         PdfSetup pdf;
         TerminalStore store;
         store.append(body.toLatin1(), 0);
-        pdf.windows.PrintWindows(sourcesOf(QString(), QString(), &store), true, false);
+        pdf.windows.printWindows(sourcesOf(QString(), QString(), &store), true, false);
         const auto lines = linesOf(words(pdf.file(QStringLiteral("out.pdf"))));
         QVERIFY(lines.size() >= 4);
         QString joined;
@@ -222,7 +222,7 @@ private slots:
         for (int i = 1; i <= 150; ++i)
             body += QStringLiteral("line %1\r\n").arg(i);
         PdfSetup pdf;
-        pdf.windows.PrintWindows(sourcesOf(QString(), body, nullptr), false, true);
+        pdf.windows.printWindows(sourcesOf(QString(), body, nullptr), false, true);
         const QList<Word> ws = words(pdf.file(QStringLiteral("out.pdf")));
         const auto lines = linesOf(ws);
         QVERIFY(ws.last().page >= 1);
@@ -250,9 +250,9 @@ private slots:
         PdfSetup pdf;
         TerminalStore store;
         store.append("from the board", 0);
-        FrmPrint dialog(pdf.windows,
+        PrintDialog dialog(pdf.windows,
                         sourcesOf(QStringLiteral("/x/demo.hex"), QStringLiteral("Reading Hex fileOk\r\n"), &store));
-        dialog.chkStatus()->setChecked(true);
+        dialog.statusBox()->setChecked(true);
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         const QString first = pdf.file(QStringLiteral("out.pdf"));
@@ -282,7 +282,7 @@ private slots:
         PrintSources sources = sourcesOf(QString(), QString(), nullptr);
         pdf.status.text = QStringLiteral("Downloading hexfile..");
         sources.statusText = [&pdf] { return pdf.status.text; };
-        pdf.windows.PrintWindows(sources, true, true);
+        pdf.windows.printWindows(sources, true, true);
         const QStringList lines = pdf.status.lines();
         QCOMPARE(lines.value(0), QStringLiteral("Downloading hexfile..")); // ended before the error
         QCOMPARE(lines.value(1), QStringLiteral("ERROR: Cannot print the Terminal window: cannot write ") + bad);
@@ -306,33 +306,33 @@ private slots:
             return true;
         });
         QStringList seen;
-        commands.setDialogRunner([&seen](FrmPrint &d) {
+        commands.setDialogRunner([&seen](PrintDialog &d) {
             seen << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8")
-                        .arg(d.windowTitle(), d.chkTerminal()->text(), d.chkStatus()->text(), d.cmdOk()->text(),
-                             d.cmdCancel()->text(), d.cmdSetup()->text())
-                        .arg(d.chkTerminal()->isChecked())
-                        .arg(d.chkStatus()->isChecked());
+                        .arg(d.windowTitle(), d.terminalBox()->text(), d.statusBox()->text(), d.okButton()->text(),
+                             d.cancelButton()->text(), d.setupButton()->text())
+                        .arg(d.terminalBox()->isChecked())
+                        .arg(d.statusBox()->isChecked());
             QVERIFY(d.isModal());
-            d.chkTerminal()->setChecked(false);
-            d.chkStatus()->setChecked(true);
-            d.cmdCancel()->click();
+            d.terminalBox()->setChecked(false);
+            d.statusBox()->setChecked(true);
+            d.cancelButton()->click();
         });
         const PrintSources sources = sourcesOf(QString(), QStringLiteral("x"), nullptr);
-        commands.mnuFilePrint(sources, nullptr);
-        commands.mnuFilePrint(sources, nullptr);
+        commands.print(sources, nullptr);
+        commands.print(sources, nullptr);
         const QString expected = QStringLiteral("Print|Print &Terminal window|Print St&atus window|OK|Cancel|&Setup...|1|0");
         QCOMPARE(seen, (QStringList{expected, expected}));
         QVERIFY(!QFileInfo::exists(pdf.printer.outputFileName()));
 
-        commands.setDialogRunner([](FrmPrint &d) {
-            d.cmdSetup()->click();
-            d.chkTerminal()->setChecked(false);
-            d.cmdOk()->click();
+        commands.setDialogRunner([](PrintDialog &d) {
+            d.setupButton()->click();
+            d.terminalBox()->setChecked(false);
+            d.okButton()->click();
             QCOMPARE(d.result(), int(QDialog::Accepted));
         });
-        commands.mnuFilePrint(sources, nullptr);
+        commands.print(sources, nullptr);
         QVERIFY(!QFileInfo::exists(pdf.printer.outputFileName()));
-        commands.mnuFilePrintSetup(nullptr);
+        commands.printSetup(nullptr);
         QCOMPARE(setups, (QList<QPrinter *>{&pdf.printer, &pdf.printer}));
         QCOMPARE(pdf.status.text, QString());
     }
@@ -352,14 +352,14 @@ private slots:
         sources.terminal = [&current] { return current; };
         bool answered = false;
         QTimer::singleShot(0, [&] {
-            auto *d = qobject_cast<FrmPrint *>(QApplication::activeModalWidget());
+            auto *d = qobject_cast<PrintDialog *>(QApplication::activeModalWidget());
             if (!d)
                 return;
             answered = true;
             current->append("\r\nafter", 0);
-            d->cmdOk()->click();
+            d->okButton()->click();
         });
-        commands.mnuFilePrint(sources, nullptr);
+        commands.print(sources, nullptr);
         QVERIFY(answered);
         QCOMPARE(layoutLines(pdf.file(QStringLiteral("out.pdf"))).mid(3),
                  (QStringList{QStringLiteral("before"), QStringLiteral("after")}));
@@ -367,10 +367,10 @@ private slots:
         // A terminal window closed meanwhile prints as a fresh, empty one.
         current = nullptr;
         QTimer::singleShot(0, [] {
-            if (auto *d = qobject_cast<FrmPrint *>(QApplication::activeModalWidget()))
-                d->cmdOk()->click();
+            if (auto *d = qobject_cast<PrintDialog *>(QApplication::activeModalWidget()))
+                d->okButton()->click();
         });
-        commands.mnuFilePrint(sources, nullptr);
+        commands.print(sources, nullptr);
         const QStringList printed = layoutLines(pdf.file(QStringLiteral("out.pdf")));
         QCOMPARE(printed.size(), 1);
         QVERIFY(QRegularExpression(headerPattern(QStringLiteral("Terminal dump from p.hex"))).match(printed.first()).hasMatch());

@@ -65,7 +65,7 @@ private slots:
         old.close();
         prompts.fileNames << name;
         QString dialogName;
-        SaveStatusWindow(text, dialogName, prompts, status);
+        saveStatusWindow(text, dialogName, prompts, status);
         QCOMPARE(readFile(name), file);
         QCOMPARE(status.text, QString());
         QCOMPARE(prompts.dialogTitles, QStringList{QStringLiteral("Save Status window")});
@@ -98,7 +98,7 @@ private slots:
             const QString name = dir.filePath(fileName);
             prompts.fileNames << name;
             QString dialogName;
-            SaveTerminalWindow(terminal, QString(), dialogName, prompts, status);
+            saveTerminalWindow(terminal, QString(), dialogName, prompts, status);
             const QByteArray saved = readFile(name);
             QCOMPARE(status.text, QString());
             QCOMPARE(prompts.dialogTitles, QStringList{QStringLiteral("Save Terminal window")});
@@ -121,16 +121,16 @@ private slots:
         DialogRecorder prompts;
         RecordingStatus status;
         QString dialogName = QStringLiteral("/somewhere/prog.hex");
-        SaveStatusWindow(QStringLiteral("x"), dialogName, prompts, status); // no name scripted: cancel
-        SaveTerminalWindow(nullptr, QString(), dialogName, prompts, status);
+        saveStatusWindow(QStringLiteral("x"), dialogName, prompts, status); // no name scripted: cancel
+        saveTerminalWindow(nullptr, QString(), dialogName, prompts, status);
         QCOMPARE(dialogName, QStringLiteral("/somewhere/prog.hex"));
         QCOMPARE(status.text, QString());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
 
         const QString first = dir.filePath(QStringLiteral("a.txt"));
         prompts.fileNames << first << QString();
-        SaveStatusWindow(QStringLiteral("x"), dialogName, prompts, status);
-        SaveTerminalWindow(nullptr, QString(), dialogName, prompts, status);
+        saveStatusWindow(QStringLiteral("x"), dialogName, prompts, status);
+        saveTerminalWindow(nullptr, QString(), dialogName, prompts, status);
         QCOMPARE(prompts.startNames,
                  (QStringList{QStringLiteral("/somewhere/prog.hex"), QStringLiteral("/somewhere/prog.hex"),
                               QStringLiteral("/somewhere/prog.hex"), first}));
@@ -163,9 +163,9 @@ private slots:
         prompts.fileNames << name;
         QString dialogName;
         if (terminal)
-            SaveTerminalWindow(nullptr, statusText, dialogName, prompts, status);
+            saveTerminalWindow(nullptr, statusText, dialogName, prompts, status);
         else
-            SaveStatusWindow(statusText, dialogName, prompts, status);
+            saveStatusWindow(statusText, dialogName, prompts, status);
         QVERIFY2(status.text.startsWith(before + QStringLiteral("ERROR: Cannot create ") + name + QStringLiteral(": ")),
                  qPrintable(status.text));
         QVERIFY(status.text.endsWith(QLatin1String("\r\n")));
@@ -176,13 +176,13 @@ private slots:
     void fullDevice()
     {
         FullDevice full(10);
-        const WriteResult r = WriteStatusText(QStringLiteral("more than ten characters"), full);
+        const WriteResult r = writeStatusText(QStringLiteral("more than ten characters"), full);
         QVERIFY(!r.ok);
         QCOMPARE(r.error, QStringLiteral("No space left on device"));
         FullDevice closing(3); // the text fits, the closing quote does not
-        QVERIFY(!WriteStatusText(QStringLiteral("ab"), closing).ok);
+        QVERIFY(!writeStatusText(QStringLiteral("ab"), closing).ok);
         FullDevice enough(6); // exactly the quoted form
-        QVERIFY(WriteStatusText(QStringLiteral("ab"), enough).ok);
+        QVERIFY(writeStatusText(QStringLiteral("ab"), enough).ok);
     }
 };
 
