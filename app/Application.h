@@ -1,60 +1,59 @@
 #pragma once
+#include "app/MainWindow.h"
+#include "core/Readiness.h"
+#include "core/StatusLog.h"
+#include "hexfile/HexDownload.h"
+#include "hexfile/HexFile.h"
+#include "hexfile/RecentFiles.h"
+#include "link/RunLink.h"
+#include "link/SerialLink.h"
+#include "settings/Settings.h"
+#include "widgets/QtPrompter.h"
+
 #include <QString>
 
-class MainWindow;
-class Prompter;
-class Settings;
+class IniSettingsStore;
 
-// The process-wide objects, each created on its first use.
+// The composition root: every long-lived object of the program, made here in the order
+// the members are declared, each handed what it needs. Making them has no side effect:
+// nothing is loaded, opened or shown until start().
+class Application {
+public:
+    // `prompter` answers the message boxes and file dialogs instead of real ones (tests).
+    explicit Application(const QString &commandLinePath, Prompter *prompter = nullptr);
 
-// The one Settings object. Its first use loads the preferences, creates the main
-// window (whose load handler runs) and then restores the workspace into it.
-Settings &settings();
-bool AppSettingsExists();
-// Saves the preferences and the workspace and releases the object. A store that cannot
-// be written is reported on standard error.
-void ReleaseAppSettings();
+    // The start procedure: splash, preferences, the main window's load handler, the
+    // workspace, the port, the main window shown, and the kernel asked for its version
+    // when the port opened.
+    void start();
 
-// The loaded HEX file and its download handler.
-class HexFile;
-HexFile &HexFile();
-// The HEX files loaded most recently.
-class RecentFiles;
-RecentFiles &RecentFiles();
+    MainWindow &mainWindow() { return m_mainWindow; }
+    Settings &settings() { return m_settings; }
+    StatusLog &statusLog() { return m_statusLog; }
+    Readiness &readiness() { return m_readiness; }
+    SerialLink &link() { return m_link; }
+    HexFile &hexFile() { return m_hexFile; }
+    RecentFiles &recentFiles() { return m_recentFiles; }
+    HexDownload &download() { return m_download; }
+    RunLink &run() { return m_run; }
 
-// The three version parts last reported by the kernel (0.0.0 until a query succeeds).
-class KernelVersion;
-const KernelVersion &TheKernelVersion();
+private:
+    void loadSettings();
+    // Saves the preferences and the workspace when the main window closes. A store that
+    // cannot be written is reported on standard error.
+    void saveSettings();
 
-// The serial link: port, dispatcher, kernel commands. Created on first use.
-class SerialLink;
-SerialLink &Link();
-SerialLink *LinkIfExists();
-// The download (F5) and run (F6, F7) commands on the link.
-class HexDownload;
-class RunLink;
-HexDownload &Downloader();
-RunLink &Runner();
-// Opens the port with the download settings; true when it opened.
-bool openPort();
-
-// The main window; created and loaded on its first use.
-MainWindow &MainWindow();
-MainWindow *MainWindowIfExists();
-
-// The path named on the command line (empty for none).
-void setCommandLinePath(const QString &path);
-QString CommandLinePath();
-
-// Message boxes and file dialogs. Tests put their own prompter in place.
-Prompter &prompter();
-void setPrompter(Prompter *prompter);
-
-// The start procedure: splash, port set-up (which brings up the settings and the main
-// window), show the main window, ask the kernel for its version when the port opened.
-void Main();
-// True while Main runs (the port set-up and the first version query).
-bool StartingUp();
-
-// Releases everything for a fresh start inside one process (tests).
-void ResetGlobalsForTest();
+    QString m_commandLinePath;
+    Settings m_settings;
+    StatusLog m_statusLog;
+    Readiness m_readiness;
+    QtPrompter m_qtPrompter;
+    Prompter &m_prompter;
+    SerialLink m_link;
+    HexFile m_hexFile;
+    RecentFiles m_recentFiles;
+    HexDownload m_download;
+    MainWindow m_mainWindow;
+    RunLink m_run;
+    bool m_saved = false;
+};

@@ -1,23 +1,17 @@
 #include "app/MainSettingsHost.h"
 
-#include "app/Application.h"
+#include "core/Readiness.h"
 #include "link/SerialLink.h"
-#include "settings/Settings.h"
 #include "link/TerminalSession.h"
 
-Settings &MainSettingsHost::settings()
+MainSettingsHost::MainSettingsHost(Settings &settings, Prompter &prompter, SerialLink &link, Readiness &readiness)
+    : m_settings(settings), m_prompter(prompter), m_link(link), m_readiness(readiness)
 {
-    return ::settings();
-}
-
-Prompter &MainSettingsHost::prompter()
-{
-    return ::prompter();
 }
 
 LinkHandler *MainSettingsHost::currentHandler()
 {
-    return Link().dispatcher().currentHandler().get();
+    return m_link.dispatcher().currentHandler().get();
 }
 
 bool MainSettingsHost::currentHandlerIsTerminal()
@@ -33,15 +27,15 @@ void MainSettingsHost::clearTerminal()
 
 bool MainSettingsHost::serialReady()
 {
-    return ::settings().GlobalState().serialReady();
+    return m_readiness.serialReady();
 }
 
 void MainSettingsHost::closePort()
 {
-    Link().link().close();
+    m_link.link().close();
 }
 
 bool MainSettingsHost::openPort()
 {
-    return ::openPort();
+    return m_link.port().openPort();
 }

@@ -1,9 +1,7 @@
 #include "app/MainWindow.h"
 
-#include "widgets/StatusWindow.h"
-#include "app/MainSettingsHost.h"
-#include "app/Application.h"
 #include "core/Prompter.h"
+#include "core/StatusLog.h"
 #include "hexfile/HexFile.h"
 #include "hexfile/RecentFiles.h"
 #include "hexfile/HexLoad.h"
@@ -11,11 +9,13 @@
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
 #include "shell/DesktopShell.h"
-#include "widgets/AboutDialog.h"
 #include "shell/TextEditor.h"
-#include "widgets/WindowPrinter.h"
-#include "widgets/WindowCommands.h"
+#include "widgets/AboutDialog.h"
+#include "widgets/LogicalPixels.h"
+#include "widgets/StatusWindow.h"
 #include "widgets/TerminalWindow.h"
+#include "widgets/WindowCommands.h"
+#include "widgets/WindowPrinter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -58,22 +58,37 @@ QMdiSubWindow *addChild(QMdiArea *area, QWidget *content, std::function<void()> 
 }
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), m_mdi(new QMdiArea(this))
+MainWindow::MainWindow(Settings &settings, StatusLog &statusLog, Readiness &readiness, Prompter &prompter,
+                       SerialLink &link, HexFile &hexFile, RecentFiles &recentFiles, HexDownload &download,
+                       QWidget *parent)
+    : QMainWindow(parent),
+      m_settings(settings),
+      m_statusLog(statusLog),
+      m_readiness(readiness),
+      m_prompter(prompter),
+      m_link(link),
+      m_hexFile(hexFile),
+      m_recentFiles(recentFiles),
+      m_download(download),
+      m_settingsHost(settings, prompter, link, readiness),
+      m_mdi(new QMdiArea(this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setCentralWidget(m_mdi);
     setWindowTitle(kTitle);
     createMenus();
     setKernelMenuEnabled(false); // neither a file nor the port is ready yet
-    RecentFiles().setMenu(this);
+    m_recentFiles.setMenu(this);
+    m_readiness.setView(this);
+    connect(&m_statusLog, &StatusLog::appended, this, &MainWindow::statusAppended);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, &MainWindow::applicationStateChanged);
-    // 11370 by 8655 twips of client area.
-    resize(qRound(11370 / twipsPerPixelX()), qRound(8655 / twipsPerPixelY()));
+    resize(logicalPixels(758, logicalDpiX()), logicalPixels(577, logicalDpiY()));
 }
 
 MainWindow::~MainWindow()
 {
-    RecentFiles().setMenu(nullptr);
+    m_readiness.setView(nullptr);
+    m_recentFiles.setMenu(nullptr);
 }
 
 QAction *MainWindow::addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key)
@@ -135,26 +150,26 @@ void MainWindow::createMenus()
             &QAction::triggered, this, &MainWindow::viewHexFile);
     view->addSeparator();
 
-    m_mnuKernel = menuBar()->addMenu(QStringLiteral("&Kernel"));
-    m_mnuKernel->setObjectName(QStringLiteral("mnuKernel"));
-    connect(addItem(m_mnuKernel, "mnuKernelDownload", QStringLiteral("&Download HEX-file"), Qt::Key_F5),
+    m_kernelMenu = menuBar()->addMenu(QStringLiteral("&Kernel"));
+    m_kernelMenu->setObjectName(QStringLiteral("mnuKernel"));
+    connect(addItem(m_kernelMenu, "mnuKernelDownload", QStringLiteral("&Download HEX-file"), Qt::Key_F5),
             &QAction::triggered, this, &MainWindow::download);
-    connect(addItem(m_mnuKernel, "mnuKernelRun", QStringLiteral("&Run"), Qt::Key_F6), &QAction::triggered, this,
+    connect(addItem(m_kernelMenu, "mnuKernelRun", QStringLiteral("&Run"), Qt::Key_F6), &QAction::triggered, this,
             &MainWindow::run);
-    connect(addItem(m_mnuKernel, "mnuKernelDownloadRun", QStringLiteral("Download&+Run"), Qt::Key_F7),
+    connect(addItem(m_kernelMenu, "mnuKernelDownloadRun", QStringLiteral("Download&+Run"), Qt::Key_F7),
             &QAction::triggered, this, &MainWindow::downloadAndRun);
-    m_mnuKernel->addSeparator();
-    connect(addItem(m_mnuKernel, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12),
+    m_kernelMenu->addSeparator();
+    connect(addItem(m_kernelMenu, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12),
             &QAction::triggered, this, &MainWindow::queryKernelVersion);
 
-    m_mnuWindow = menuBar()->addMenu(QStringLiteral("&Window"));
-    m_mnuWindow->setObjectName(QStringLiteral("mnuWindow"));
-    connect(addItem(m_mnuWindow, "mnuwindowTileV", QStringLiteral("Tile &Vertical")), &QAction::triggered, this,
+    m_windowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
+    m_windowMenu->setObjectName(QStringLiteral("mnuWindow"));
+    connect(addItem(m_windowMenu, "mnuwindowTileV", QStringLiteral("Tile &Vertical")), &QAction::triggered, this,
             &MainWindow::tileVertically);
-    connect(addItem(m_mnuWindow, "mnuWindowTileH", QStringLiteral("Tile &Horizontaly")), &QAction::triggered, this,
+    connect(addItem(m_windowMenu, "mnuWindowTileH", QStringLiteral("Tile &Horizontaly")), &QAction::triggered, this,
             &MainWindow::tileHorizontally);
-    m_windowListSeparator = m_mnuWindow->addSeparator();
-    connect(m_mnuWindow, &QMenu::aboutToShow, this, &MainWindow::fillWindowMenu);
+    m_windowListSeparator = m_windowMenu->addSeparator();
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &MainWindow::fillWindowMenu);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -186,11 +201,13 @@ void MainWindow::initialize(const QString &commandLinePath)
 StatusWindow &MainWindow::showStatus()
 {
     if (!m_status) {
-        auto *status = new StatusWindow;
-        // The check mark follows the status window whichever way it closes.
+        auto *status = new StatusWindow(m_statusLog);
+        // The check mark follows the status window whichever way it closes; the log's
+        // text lives only as long as its window.
         QPointer<QAction> mark = action(QStringLiteral("mnuViewStatus"));
         QMdiSubWindow *sub = addChild(m_mdi, status, [this, mark] {
             m_status = nullptr;
+            m_statusLog.clear();
             if (mark)
                 mark->setChecked(false);
         });
@@ -200,53 +217,45 @@ StatusWindow &MainWindow::showStatus()
     return *m_status;
 }
 
-void MainWindow::appendStatus(const QString &text, bool endLine)
+// A line written while the user has the status window closed brings it back.
+void MainWindow::statusAppended(const QString &piece)
 {
-    showStatus().appendStatus(text, endLine);
-}
-
-bool MainWindow::lineOpen() const
-{
-    const QString &text = m_status ? m_status->text() : QString();
-    return !text.isEmpty() && !text.endsWith(QLatin1String("\r\n"));
+    if (m_status)
+        m_status->showAppended(piece);
+    else
+        showStatus();
 }
 
 QString MainWindow::statusText() const
 {
-    return m_status ? m_status->text() : QString();
+    return m_statusLog.text();
 }
 
 // --- terminal window --------------------------------------------------------
-
-QWidget *MainWindow::TerminalWindow() const
-{
-    return m_terminal;
-}
 
 TerminalRenderer &MainWindow::renderer()
 {
     return showTerminal().renderer();
 }
 
-::TerminalWindow *MainWindow::terminalWindow() const
+TerminalWindow *MainWindow::terminalWindow() const
 {
     return m_terminal;
 }
 
-::TerminalWindow &MainWindow::showTerminal()
+TerminalWindow &MainWindow::showTerminal()
 {
     if (!m_terminal) {
-        auto *terminal = new ::TerminalWindow;
-        terminal->store().setStatusSink(this);
-        if (AppSettingsExists())
-            terminal->store().setMemoryWindow(qint64(settings().terminalMemoryMB()) * 1024 * 1024);
+        auto *terminal = new TerminalWindow;
+        terminal->store().setStatusSink(&m_statusLog);
+        terminal->store().setMemoryWindow(qint64(m_settings.terminalMemoryMB()) * 1024 * 1024);
         // Typed keys go to the running program while a terminal handler is current; the
         // echo follows the settings of the moment.
-        terminal->setSendHook([terminal](quint8 code) {
-            if (!AppSettingsExists() || !LinkIfExists())
+        terminal->setSendHook([this, terminal](quint8 code) {
+            if (!m_run)
                 return false;
-            terminal->setEcho(settings().echo(), ColorRef(settings().echoColor()));
-            return Runner().sendKey(code);
+            terminal->setEcho(m_settings.echo(), ColorRef(m_settings.echoColor()));
+            return m_run->sendKey(code);
         });
         // No check-mark handling here: the View item keeps its mark when the box closes it.
         QMdiSubWindow *sub = addChild(m_mdi, terminal, [this] { m_terminal = nullptr; });
@@ -327,29 +336,27 @@ void MainWindow::tile(Qt::Orientation orientation)
 void MainWindow::tileHorizontally()
 {
     tile(Qt::Horizontal);
-    if (AppSettingsExists())
-        settings().setTile(QStringLiteral("Horizontal"));
+    m_settings.setTile(QStringLiteral("Horizontal"));
 }
 
 void MainWindow::tileVertically()
 {
     tile(Qt::Vertical);
-    if (AppSettingsExists())
-        settings().setTile(QStringLiteral("Vertical"));
+    m_settings.setTile(QStringLiteral("Vertical"));
 }
 
 void MainWindow::fillWindowMenu()
 {
-    const QList<QAction *> items = m_mnuWindow->actions();
+    const QList<QAction *> items = m_windowMenu->actions();
     const int first = items.indexOf(m_windowListSeparator) + 1;
     for (int i = first; i < items.size(); ++i) {
-        m_mnuWindow->removeAction(items[i]);
+        m_windowMenu->removeAction(items[i]);
         items[i]->deleteLater();
     }
     const QList<QMdiSubWindow *> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
     int number = 1;
     for (QMdiSubWindow *w : windows) {
-        QAction *a = m_mnuWindow->addAction(QStringLiteral("&%1 %2").arg(number++).arg(w->windowTitle()));
+        QAction *a = m_windowMenu->addAction(QStringLiteral("&%1 %2").arg(number++).arg(w->windowTitle()));
         a->setCheckable(true);
         a->setChecked(w == m_mdi->activeSubWindow());
         connect(a, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(w)] {
@@ -369,26 +376,21 @@ void MainWindow::setCaption(const QString &caption)
 void MainWindow::setKernelMenuEnabled(bool enabled)
 {
     // Disable the items as well, so their shortcuts follow the menu.
-    m_mnuKernel->menuAction()->setEnabled(enabled);
-    for (QAction *a : m_mnuKernel->actions())
+    m_kernelMenu->menuAction()->setEnabled(enabled);
+    for (QAction *a : m_kernelMenu->actions())
         a->setEnabled(enabled);
-}
-
-void MainWindow::addRecentFile(const QString &path)
-{
-    addRecentFile(path);
 }
 
 // --- workspace --------------------------------------------------------------
 
 void MainWindow::addRecentFile(const QString &path)
 {
-    RecentFiles().add(path);
+    m_recentFiles.add(path);
 }
 
 QString MainWindow::recentPath(int index)
 {
-    return RecentFiles().pathAt(index);
+    return m_recentFiles.pathAt(index);
 }
 
 void MainWindow::showRecentItem(int index)
@@ -405,11 +407,11 @@ void MainWindow::setRecentCaption(int index, const QString &caption)
 
 void MainWindow::readHexFile(const QString &path)
 {
-    HexLoad::readHexFile(HexFile(), path, *this, prompter(), settings().GlobalState(),
+    HexLoad::readHexFile(m_hexFile, path, m_statusLog, m_prompter, m_readiness,
                          [this] { loadFile(); });
 }
 
-void MainWindow::restoreMostRecentFile(const QString &path)
+void MainWindow::restoreHexFile(const QString &path)
 {
     // A file named on the command line was read by the load handler and stays loaded.
     if (m_commandLinePath.isEmpty())
@@ -427,7 +429,7 @@ void MainWindow::applicationStateChanged(Qt::ApplicationState state)
     if (!m_activationHook || !m_wasInactive)
         return;
     m_wasInactive = false;
-    if (!AppSettingsExists() || !settings().reloadHexOnFocus())
+    if (!m_settings.reloadHexOnFocus())
         return;
     // The record list must not change under a running exchange: read it when that ends.
     if (exchangeRunning())
@@ -438,7 +440,7 @@ void MainWindow::applicationStateChanged(Qt::ApplicationState state)
 
 bool MainWindow::exchangeRunning() const
 {
-    return LinkIfExists() && LinkIfExists()->dispatcher().isWaiting();
+    return m_link.dispatcher().isWaiting();
 }
 
 // Kernel commands run through here, so a reload put off during their wait happens after.
@@ -454,38 +456,39 @@ void MainWindow::afterExchange()
 
 void MainWindow::showSettings()
 {
-    static MainSettingsHost host;
-    SettingsDialog::open(host, this);
+    SettingsDialog::open(m_settingsHost, this);
 }
 
 void MainWindow::initializeSerialPort()
 {
-    Link().port().initializeSerialPort();
+    m_link.port().initializeSerialPort();
 }
 
 void MainWindow::queryKernelVersion()
 {
-    Link().kernel().queryKernelVersion();
+    m_link.kernel().queryKernelVersion();
     afterExchange();
 }
 
 void MainWindow::download()
 {
     wireDownloadProgress();
-    Downloader().download();
+    m_download.download();
     afterExchange();
 }
 
 void MainWindow::run()
 {
-    Runner().run();
+    if (m_run)
+        m_run->run();
     afterExchange();
 }
 
 void MainWindow::downloadAndRun()
 {
     wireDownloadProgress();
-    Runner().downloadAndRun();
+    if (m_run)
+        m_run->downloadAndRun();
     afterExchange();
 }
 
@@ -495,7 +498,7 @@ void MainWindow::wireDownloadProgress()
     if (m_downloadWired)
         return;
     m_downloadWired = true;
-    HexDownload &download = Downloader();
+    HexDownload &download = m_download;
     connect(&download, &HexDownload::downloadStarted, this, [this](int total) {
         if (!m_progress) {
             m_progress = new QProgressBar(this);
@@ -527,7 +530,7 @@ void MainWindow::loadFile()
     if (m_loadDialogOpen)
         return;
     m_loadDialogOpen = true;
-    const QString chosen = prompter().openFileName(QStringLiteral("Open Intel Hex file"),
+    const QString chosen = m_prompter.openFileName(QStringLiteral("Open Intel Hex file"),
                                                   QStringLiteral("Intel Hex files (*.hex)|*.hex|All files (*.*)|*.*"),
                                                   m_fileDialogName);
     m_loadDialogOpen = false;
@@ -544,45 +547,40 @@ void MainWindow::reloadFile()
 
 void MainWindow::loadRecentFile(int index)
 {
-    readHexFile(RecentFiles().pathAt(index));
+    readHexFile(m_recentFiles.pathAt(index));
 }
 
 void MainWindow::viewHexFile()
 {
-    TextEditor::open(AppSettingsExists() ? settings().editor() : QString(), HexFile().path());
+    TextEditor::open(m_settings.editor(), m_hexFile.path());
 }
 
-double MainWindow::twipsPerPixelX() const
+QSize MainWindow::outerSize()
 {
-    return 1440.0 / (logicalDpiX() > 0 ? logicalDpiX() : 96);
+    return frameGeometry().size();
 }
 
-double MainWindow::twipsPerPixelY() const
+int MainWindow::horizontalDpi()
 {
-    return 1440.0 / (logicalDpiY() > 0 ? logicalDpiY() : 96);
+    return logicalDpiX();
 }
 
-double MainWindow::HeightTwips()
+int MainWindow::verticalDpi()
 {
-    return qRound(frameGeometry().height() * twipsPerPixelY());
-}
-
-double MainWindow::WidthTwips()
-{
-    return qRound(frameGeometry().width() * twipsPerPixelX());
+    return logicalDpiY();
 }
 
 // The stored sizes are outer sizes. The frame is known only once the window shows, so
 // the size is applied again then.
-void MainWindow::setHeightTwips(double twips)
+void MainWindow::setOuterHeight(int pixels)
 {
-    m_outerHeight = qMax(1, qRound(twips / twipsPerPixelY()));
+    m_outerHeight = pixels;
     applyOuterSize();
 }
 
-void MainWindow::setWidthTwips(double twips)
+void MainWindow::setOuterWidth(int pixels)
 {
-    m_outerWidth = qMax(1, qRound(twips / twipsPerPixelX()));
+    m_outerWidth = pixels;
     applyOuterSize();
 }
 
@@ -616,7 +614,7 @@ void MainWindow::showEvent(QShowEvent *event)
 
 WindowCommands MainWindow::windowCommands()
 {
-    return WindowCommands(prompter(), *this, printer());
+    return WindowCommands(m_prompter, m_statusLog, printer());
 }
 
 QPrinter &MainWindow::printer()
@@ -636,14 +634,14 @@ void MainWindow::saveStatus()
 
 void MainWindow::saveTerminal()
 {
-    ::TerminalWindow &terminal = showTerminal();
+    TerminalWindow &terminal = showTerminal();
     windowCommands().saveTerminal(&terminal.store(), statusText(), m_fileDialogName);
 }
 
 void MainWindow::print()
 {
     PrintSources sources;
-    sources.hexPath = HexFile().path();
+    sources.hexPath = m_hexFile.path();
     sources.statusText = [this] { return showStatus().text(); };
     sources.terminal = [this]() -> const TerminalStore * { return &showTerminal().store(); };
     windowCommands().print(sources, this);
@@ -665,7 +663,7 @@ void MainWindow::showHowTo()
 void MainWindow::showAbout()
 {
     if (!m_about) {
-        m_about = new AboutDialog(TheKernelVersion(), prompter(), this);
+        m_about = new AboutDialog(m_link.kernel().version(), m_prompter, this);
         m_about->setModal(false);
     }
     m_about->show();
@@ -680,7 +678,7 @@ void MainWindow::exitProgram()
 
 bool MainWindow::busyForClose() const
 {
-    return StartingUp() || exchangeRunning() || QApplication::activeModalWidget() != nullptr;
+    return m_startingUp || exchangeRunning() || QApplication::activeModalWidget() != nullptr;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -690,24 +688,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (busyForClose()) {
         event->ignore();
         if (exchangeRunning())
-            Link().dispatcher().abortExchange();
+            m_link.dispatcher().abortExchange();
         if (QWidget *modal = QApplication::activeModalWidget())
             modal->close();
         QTimer::singleShot(50, this, &QWidget::close);
         return;
     }
-    // Children first, then the port and the settings.
+    // Children first, then the port; the settings are saved by whoever listens to closing().
     m_mdi->closeAllSubWindows();
-    unload();
-    event->accept();
-}
-
-void MainWindow::unload()
-{
     m_activationHook = false;
-    if (AppSettingsExists()) {
-        if (settings().GlobalState().serialReady() && LinkIfExists())
-            LinkIfExists()->link().close();
-        ReleaseAppSettings();
-    }
+    if (m_readiness.serialReady())
+        m_link.link().close();
+    emit closing();
+    event->accept();
 }

@@ -1,63 +1,74 @@
 #pragma once
+#include "app/MainSettingsHost.h"
 #include "core/Readiness.h"
-#include "widgets/StatusWindow.h"
-#include "core/StatusSink.h"
 #include "hexfile/RecentFileMenu.h"
-#include "terminal/TerminalSurface.h"
 #include "settings/Settings.h"
+#include "terminal/TerminalSurface.h"
+#include "widgets/StatusWindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
 #include <optional>
 
+class AboutDialog;
+class HexDownload;
+class HexFile;
+class Prompter;
 class QAction;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
-class TerminalWindow;
-class AboutDialog;
 class QPrinter;
 class QProgressBar;
+class RecentFiles;
+class RunLink;
+class SerialLink;
+class StatusLog;
+class TerminalWindow;
 class WindowCommands;
 
 // The main window: a multiple-document frame with the status log and the terminal.
 // It only routes: every menu command calls into the core or a dialog.
-class MainWindow : public QMainWindow, public StatusSink, public ReadinessView, public WorkspaceHost,
-                public RecentFileMenu, public TerminalSurface {
+class MainWindow : public QMainWindow, public ReadinessView, public WorkspaceHost, public RecentFileMenu,
+                   public TerminalSurface {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    MainWindow(Settings &settings, StatusLog &statusLog, Readiness &readiness, Prompter &prompter,
+               SerialLink &link, HexFile &hexFile, RecentFiles &recentFiles, HexDownload &download,
+               QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // The Run commands make the terminal session, which draws into this window; so the
+    // run command is made after the window and handed to it here.
+    void setRunLink(RunLink &run) { m_run = &run; }
+    // While the start procedure runs, a close waits for it.
+    void setStartingUp(bool on) { m_startingUp = on; }
 
     // The load handler: caption, child windows, tiling, focus, command-line file.
     void initialize(const QString &commandLinePath);
-    // The unload handler: closes the port when it is ready, then saves the settings.
-    void unload();
 
-    // StatusSink: writes to the status window, creating it again after the user closed it.
-    void appendStatus(const QString &text, bool endLine) override;
     QString statusText() const;
-    bool lineOpen() const override;
 
     // ReadinessView
     void setCaption(const QString &caption) override;
     void setKernelMenuEnabled(bool enabled) override;
+    // ReadinessView and WorkspaceHost
     void addRecentFile(const QString &path) override;
 
     // WorkspaceHost
-    void addRecentFile(const QString &path) override;
     QString recentPath(int index) override;
-    void restoreHexFile(const QString &path) override { restoreMostRecentFile(path); }
-    // The one entry for loading a HEX file; an empty path reads the current file again.
-    void readHexFile(const QString &path);
-    void restoreMostRecentFile(const QString &path);
-    double HeightTwips() override;
-    double WidthTwips() override;
-    void setHeightTwips(double twips) override;
-    void setWidthTwips(double twips) override;
+    void restoreHexFile(const QString &path) override;
+    QSize outerSize() override;
+    void setOuterWidth(int pixels) override;
+    void setOuterHeight(int pixels) override;
+    int horizontalDpi() override;
+    int verticalDpi() override;
     void tileHorizontally() override;
     void tileVertically() override;
+
+    // The one entry for loading a HEX file; an empty path reads the current file again.
+    void readHexFile(const QString &path);
 
     // TerminalSurface: received text brings a closed terminal window back.
     TerminalRenderer &renderer() override;
@@ -68,9 +79,13 @@ public:
 
     QMdiArea *mdiArea() const { return m_mdi; }
     StatusWindow *statusWindow() const { return m_status; }
-    ::TerminalWindow *terminalWindow() const;
-        QMenu *kernelMenu() const { return m_mnuKernel; }
+    TerminalWindow *terminalWindow() const;
+    QMenu *kernelMenu() const { return m_kernelMenu; }
     QAction *action(const QString &objectName) const;
+
+signals:
+    // The window is closing for good: the children are closed and the port is closed.
+    void closing();
 
 public slots:
     // The application as a whole became active or inactive (the activation hook).
@@ -110,17 +125,27 @@ private:
     void afterExchange();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key = {});
     StatusWindow &showStatus();
-    ::TerminalWindow &showTerminal();
+    void statusAppended(const QString &piece);
+    TerminalWindow &showTerminal();
     void closeChild(QWidget *child);
     void tile(Qt::Orientation orientation);
     void fillWindowMenu();
     void applyOuterSize();
-    double twipsPerPixelX() const;
-    double twipsPerPixelY() const;
+
+    Settings &m_settings;
+    StatusLog &m_statusLog;
+    Readiness &m_readiness;
+    Prompter &m_prompter;
+    SerialLink &m_link;
+    HexFile &m_hexFile;
+    RecentFiles &m_recentFiles;
+    HexDownload &m_download;
+    RunLink *m_run = nullptr;
+    MainSettingsHost m_settingsHost;
 
     QMdiArea *m_mdi;
     QPointer<StatusWindow> m_status;
-    QPointer<::TerminalWindow> m_terminal;
+    QPointer<TerminalWindow> m_terminal;
     QPointer<AboutDialog> m_about;
     std::unique_ptr<QPrinter> m_printer;
     QProgressBar *m_progress = nullptr;
@@ -130,8 +155,9 @@ private:
     bool m_activationHook = false;
     bool m_wasInactive = false;
     bool m_reloadPending = false;
-    QMenu *m_mnuKernel = nullptr;
-    QMenu *m_mnuWindow = nullptr;
+    bool m_startingUp = false;
+    QMenu *m_kernelMenu = nullptr;
+    QMenu *m_windowMenu = nullptr;
     QAction *m_windowListSeparator = nullptr;
     QAction *m_recent[4] = {};
     QString m_commandLinePath;

@@ -7,16 +7,13 @@ class LinkDispatcher;
 // The download commands as the main window and "Download&+Run" reach them: puts the HEX
 // file in as the current handler, runs the transfer and takes the handler out again.
 // Lives beside the window's SerialLink, on its dispatcher:
-//   F5 -> download().download()
-//   F7 -> if (download().download()) <run>
+//   F5 -> download()
+//   F7 -> if (download()) <run>
 // While isDownloading() the record list is fixed: a reload is refused (HexLoad does it).
 class HexDownload : public QObject {
     Q_OBJECT
 public:
     HexDownload(LinkDispatcher &link, HexFile &hexFile, QObject *parent = nullptr);
-
-    // "&Download HEX-file" (F5).
-    void download() { download(); }
 
     // One whole transfer; true when every record went through (or the kernel ended it
     // early with 0x03). False as well when another kernel request is still waiting: then

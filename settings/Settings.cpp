@@ -17,6 +17,21 @@ const QString kPorts = QStringLiteral("Ports");
 QString recentKey(int n) { return QStringLiteral("Recent ") + QString::number(n); }
 QString portKey(int n) { return QStringLiteral("COM ") + QString::number(n); }
 
+// The store keeps the window's outer size in twips (1/1440 inch), the unit it has always
+// been written in; the window works in pixels. This is the one place that converts.
+double twipsPerPixel(int dpi)
+{
+    return 1440.0 / (dpi > 0 ? dpi : 96);
+}
+int pixelsFromTwips(double twips, int dpi)
+{
+    return qMax(1, qRound(twips / twipsPerPixel(dpi)));
+}
+double twipsFromPixels(int pixels, int dpi)
+{
+    return qRound(pixels * twipsPerPixel(dpi));
+}
+
 // A stored number outside the property's range keeps the default.
 template <typename T>
 void readInteger(SettingsStore &store, const QString &section, const QString &key, const char *defaultText,
@@ -37,15 +52,6 @@ Settings::Settings()
 {
     for (int n = 1; n <= PortCount; ++n)
         m_ports[n - 1] = defaultPortDevice(n);
-}
-
-Settings::~Settings() = default;
-
-Readiness &Settings::GlobalState()
-{
-    if (!m_globalState)
-        m_globalState = std::make_unique<Readiness>();
-    return *m_globalState;
 }
 
 QString Settings::defaultPortDevice(int n)
@@ -101,10 +107,10 @@ void Settings::restoreWorkspace(SettingsStore &store, WorkspaceHost &host)
         host.restoreHexFile(host.recentPath(0));
     const QString height = store.value(kWindow, QStringLiteral("Height"), QStringLiteral("0"));
     if (height != QLatin1String("0"))
-        host.setHeightTwips(numberValue(height));
+        host.setOuterHeight(pixelsFromTwips(numberValue(height), host.verticalDpi()));
     const QString width = store.value(kWindow, QStringLiteral("Width"), QStringLiteral("0"));
     if (width != QLatin1String("0"))
-        host.setWidthTwips(numberValue(width));
+        host.setOuterWidth(pixelsFromTwips(numberValue(width), host.horizontalDpi()));
     m_tile = store.value(kWindow, QStringLiteral("Tile"), QStringLiteral("Horizontal"));
     if (m_tile == QLatin1String("Vertical"))
         host.tileVertically();
@@ -140,7 +146,8 @@ void Settings::saveWorkspace(SettingsStore &store, WorkspaceHost &host)
             break;
         store.setValue(kFileList, recentKey(n), path);
     }
-    store.setValue(kWindow, QStringLiteral("Height"), numberText(host.HeightTwips()));
-    store.setValue(kWindow, QStringLiteral("Width"), numberText(host.WidthTwips()));
+    const QSize size = host.outerSize();
+    store.setValue(kWindow, QStringLiteral("Height"), numberText(twipsFromPixels(size.height(), host.verticalDpi())));
+    store.setValue(kWindow, QStringLiteral("Width"), numberText(twipsFromPixels(size.width(), host.horizontalDpi())));
     store.setValue(kWindow, QStringLiteral("Tile"), m_tile);
 }

@@ -1,13 +1,11 @@
 #pragma once
-#include "core/Readiness.h"
-
+#include <QSize>
 #include <QString>
-#include <memory>
 
 class SettingsStore;
 
 // The main window's side of the workspace entries: recent files, the most recent file,
-// the window size in twips and the tiling.
+// the window's outer size in pixels and the tiling.
 class WorkspaceHost {
 public:
     virtual ~WorkspaceHost() = default;
@@ -15,10 +13,12 @@ public:
     virtual QString recentPath(int index) = 0;
     // Reads the most recent file at start-up, as the main window's readHexFile does.
     virtual void restoreHexFile(const QString &path) = 0;
-    virtual double HeightTwips() = 0;
-    virtual double WidthTwips() = 0;
-    virtual void setHeightTwips(double twips) = 0;
-    virtual void setWidthTwips(double twips) = 0;
+    // The outer size with the frame, and the logical resolution the size is measured in.
+    virtual QSize outerSize() = 0;
+    virtual void setOuterWidth(int pixels) = 0;
+    virtual void setOuterHeight(int pixels) = 0;
+    virtual int horizontalDpi() = 0;
+    virtual int verticalDpi() = 0;
     virtual void tileHorizontally() = 0;
     virtual void tileVertically() = 0;
 };
@@ -28,7 +28,6 @@ public:
 class Settings {
 public:
     Settings();
-    ~Settings();
 
     // Reads every preference, then the workspace (host may be null: no workspace).
     void load(SettingsStore &store, WorkspaceHost *host)
@@ -48,8 +47,6 @@ public:
     void restoreWorkspace(SettingsStore &store, WorkspaceHost &host);
     void savePreferences(SettingsStore &store);
     void saveWorkspace(SettingsStore &store, WorkspaceHost &host);
-
-    Readiness &GlobalState();
 
     int serialPort() const { return m_serielPort; }
     void setSerialPort(int v) { m_serielPort = v; }
@@ -90,7 +87,6 @@ public:
     static constexpr int PortCount = 4;
 
 private:
-    std::unique_ptr<Readiness> m_globalState;
     int m_serielPort = 2;
     QString m_terminalSpeed = QStringLiteral("19200");
     int m_asciiBelow = 13;

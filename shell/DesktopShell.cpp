@@ -56,12 +56,12 @@ int32_t DesktopShell::runProgram(const QString &program, const QStringList &argu
     return 1;
 }
 
-int32_t DesktopShell::runUrl(const QString &url)
+int32_t DesktopShell::runUrl(const QString &target)
 {
     // A plain path opens the file; anything with a scheme is taken as an address.
-    const QUrl url = QFileInfo(url).isAbsolute() && !url.contains(QLatin1String("://"))
-                         ? QUrl::fromLocalFile(url)
-                         : QUrl(url, QUrl::TolerantMode);
+    const QUrl url = QFileInfo(target).isAbsolute() && !target.contains(QLatin1String("://"))
+                         ? QUrl::fromLocalFile(target)
+                         : QUrl(target, QUrl::TolerantMode);
     if (!url.isValid())
         return OpenFailed;
     return QDesktopServices::openUrl(url) ? OpenSucceeded : OpenFailed;

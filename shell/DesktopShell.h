@@ -34,7 +34,7 @@ public:
     int32_t runProgram(const QString &program, const QStringList &arguments, bool wait = false);
 
     // Opens a file with its registered application, or a web address in the browser.
-    int32_t runUrl(const QString &url);
+    int32_t runUrl(const QString &target);
     // "mailto:" + address + "?subject=" + subject, with neither part escaped.
     int32_t mailto(const QString &address, const QString &subject = QString());
     static QString mailtoText(const QString &address, const QString &subject);

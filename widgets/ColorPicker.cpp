@@ -1,5 +1,7 @@
 #include "widgets/ColorPicker.h"
 
+#include "widgets/LogicalPixels.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -16,10 +18,10 @@ QColor edgeOf(ColorRef c)
     return qtColor(c).lightness() < 96 ? QColor(0x80, 0x80, 0x80) : QColor(0x40, 0x40, 0x40);
 }
 
-// Twips of the picker's own layout: client area, cell size and pitch.
-constexpr int ClientWidth = 2505, ClientHeight = 930;
-constexpr int CellWidth = 840, CellHeight = 315;
-constexpr int PitchX = 825, PitchY = 300;
+// The picker's own layout at 96 dpi: client area, cell size and pitch.
+constexpr int ClientWidth = 167, ClientHeight = 62;
+constexpr int CellWidth = 56, CellHeight = 21;
+constexpr int PitchX = 55, PitchY = 20;
 } // namespace
 
 // ColorButton ---------------------------------------------------------------------------
@@ -39,8 +41,8 @@ void ColorButton::setColor(ColorRef color)
 
 QSize ColorButton::sizeHint() const
 {
-    // 1065 x 390 twips at 96 dpi is 71 x 26 pixels; grow with the font so the button
-    // keeps its proportions beside larger labels.
+    // 71 x 26 pixels at 96 dpi; grow with the font so the button keeps its proportions
+    // beside larger labels.
     const int h = qMax(26, fontMetrics().height() + 10);
     return QSize(qMax(71, h * 71 / 26), h);
 }
@@ -151,23 +153,22 @@ ColorPicker::ColorPicker(QWidget *parent) : QWidget(parent, Qt::Popup | Qt::Fram
     // A click outside only closes the picker; it does not also press what lies under it.
     setAttribute(Qt::WA_NoMouseReplay);
     setFocusPolicy(Qt::StrongFocus);
-    setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    setFixedSize(scaled(ClientWidth), scaled(ClientHeight));
     for (int i = 0; i < CellCount; ++i) {
         const Cell &c = cells()[std::size_t(i)];
         auto *cell = new ColorCell(i, c.color, this);
-        // Neighbours overlap by 15 twips, so their borders share one line.
-        cell->setGeometry(twipsToPixels(c.column * PitchX), twipsToPixels(c.row * PitchY),
-                          twipsToPixels(CellWidth), twipsToPixels(CellHeight));
+        // Neighbours overlap by one pixel, so their borders share one line.
+        cell->setGeometry(scaled(c.column * PitchX), scaled(c.row * PitchY),
+                          scaled(CellWidth), scaled(CellHeight));
         connect(cell, &ColorCell::clicked, this, &ColorPicker::pick);
         connect(cell, &ColorCell::hovered, this, &ColorPicker::highlight);
         m_cells[std::size_t(i)] = cell;
     }
 }
 
-int ColorPicker::twipsToPixels(int twips) const
+int ColorPicker::scaled(int pixels) const
 {
-    const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
-    return qRound(twips * double(dpi) / 1440.0);
+    return logicalPixels(pixels, logicalDpiX());
 }
 
 void ColorPicker::popUpAt(const QPoint &globalTopLeft)

@@ -65,8 +65,8 @@ public:
 
     struct Cell {
         ColorRef color;
-        int column; // 0..2, on a pitch of 825 twips across
-        int row;    // 0..2, on a pitch of 300 twips down
+        int column; // 0..2, on a pitch of 55 pixels across (at 96 dpi)
+        int row;    // 0..2, on a pitch of 20 pixels down
     };
     // cell(0..8): the colour of each index and where it lies.
     static const std::array<Cell, CellCount> &cells();
@@ -91,7 +91,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    int twipsToPixels(int twips) const;
+    int scaled(int pixels) const;
     void highlight(int index);
     int cellAt(int column, int row) const;
 

@@ -1,5 +1,7 @@
 #include "widgets/SplashWindow.h"
 
+#include "widgets/LogicalPixels.h"
+
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
@@ -10,9 +12,7 @@ SplashWindow::SplashWindow(QWidget *parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_DeleteOnClose);
-    // 9030 by 4530 twips at the screen's logical resolution.
-    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96.0;
-    resize(qRound(9030 * dpi / 1440), qRound(4530 * dpi / 1440));
+    resize(logicalPixels(602, logicalDpiX()), logicalPixels(302, logicalDpiX()));
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     QTimer::singleShot(CloseAfterMs, this, &QWidget::close);

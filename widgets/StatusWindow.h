@@ -1,22 +1,21 @@
 #pragma once
-#include "core/StatusLog.h"
-
 #include <QWidget>
 
 class QPlainTextEdit;
+class StatusLog;
 
-// The status log window: a read-only text area that fills it. The log's text lives
-// with the window and is lost when the window closes.
+// The status log window: a read-only text area that fills it and shows the log.
 class StatusWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit StatusWindow(QWidget *parent = nullptr);
+    explicit StatusWindow(const StatusLog &log, QWidget *parent = nullptr);
 
-    void appendStatus(const QString &text, bool endLine);
-    const QString &text() const { return m_log.text(); }
+    // Shows a piece just appended to the log.
+    void showAppended(const QString &piece);
+    const QString &text() const;
     QPlainTextEdit *textView() const { return m_textView; }
 
 private:
-    StatusLog m_log;
+    const StatusLog &m_log;
     QPlainTextEdit *m_textView;
 };

@@ -291,7 +291,7 @@ void TerminalView::paste()
 bool TerminalView::event(QEvent *e)
 {
     // Tab would move the focus; while a handler takes characters it is a character.
-    if (e->type() == QEvent::keyPress) {
+    if (e->type() == QEvent::KeyPress) {
         auto *k = static_cast<QKeyEvent *>(e);
         if (k->key() == Qt::Key_Tab && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))
             && m_keyHandler && m_keyHandler(9)) {

@@ -217,7 +217,7 @@ int main(int argc, char **argv)
             keySent[size_t(c - 'a')] = Clock::now();
         }
         QCoreApplication::postEvent(&w.view(),
-                                    new QKeyEvent(QEvent::keyPress, Qt::Key_A + (c - 'a'), Qt::NoModifier,
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_A + (c - 'a'), Qt::NoModifier,
                                                   QString(QLatin1Char(c))));
     });
     keys.start();
