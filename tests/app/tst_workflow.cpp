@@ -36,16 +36,15 @@ private slots:
         QCOMPARE(lines.mid(0, 4), (QStringList{kOpened, "Getting Kernel Version...", "Kernel version 2.0.0",
                                                "Corvade is compiled for Kernel version 1.0.0"}));
         QVERIFY(lines.value(4).startsWith(QStringLiteral("WARNING: Version conflict!")));
-        QCOMPARE(TheKernelVersion().toString(), QStringLiteral("2.0.0"));
-        QVERIFY(settings().GlobalState().serialReady());
+        QCOMPARE(m_rig.app->link().kernel().version().toString(), QStringLiteral("2.0.0"));
+        QVERIFY(m_rig.app->readiness().serialReady());
         QVERIFY(!w.kernelMenu()->menuAction()->isEnabled()); // no file yet
 
         w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
         QCOMPARE(statusLines(w.statusText()).last(), kOpened);
-        QVERIFY(settings().GlobalState().serialReady());
+        QVERIFY(m_rig.app->readiness().serialReady());
         w.close();
         QCoreApplication::processEvents();
-        QVERIFY(!AppSettingsExists());
         QCOMPARE(QSettings(m_rig.configFile(), QSettings::IniFormat).value("Ports/COM 2").toString(), m_rig.linkPath());
     }
 
@@ -58,7 +57,7 @@ private slots:
                  QStringLiteral("Initializing serielport (Port 2)...WARNING Serielport not initialized!\r\n"
                                 "You will not be able to connect to the 8051, and many Corvade functions will be "
                                 "disabled\r\n"));
-        QVERIFY(!settings().GlobalState().serialReady());
+        QVERIFY(!m_rig.app->readiness().serialReady());
     }
 
     void versionCommandDefersTheReloadOnFocus()
@@ -81,12 +80,12 @@ private slots:
     {
         MainWindow &w = m_rig.start({}, hello());
         bool barShown = false;
-        connect(&Downloader(), &HexDownload::progressChanged, this, [&w, &barShown] {
+        connect(&m_rig.app->download(), &HexDownload::progressChanged, this, [&w, &barShown] {
             if (auto *bar = w.statusBar()->findChild<QProgressBar *>())
                 barShown = barShown || bar->isVisible();
         });
-        settings().setEcho(true);
-        settings().setEchoColor(0x0000FF);
+        m_rig.app->settings().setEcho(true);
+        m_rig.app->settings().setEchoColor(0x0000FF);
         w.action(QStringLiteral("mnuKernelDownloadRun"))->trigger();
         QVERIFY2(w.statusText().contains(QRegularExpression(
                      QStringLiteral("Downloading hexfile\\.+Ok\\r\\nRunning file on 8051\\.\\.\\.\\r\\n"))),
@@ -112,7 +111,7 @@ private slots:
     void externalTerminalReleasesThePort()
     {
         MainWindow &w = m_rig.start({"--hangup-grace", "60000"}, hello());
-        settings().setUseExternalTerminal(true);
+        m_rig.app->settings().setUseExternalTerminal(true);
         w.action(QStringLiteral("mnuKernelRun"))->trigger();
         QVERIFY(w.statusText().endsWith(QStringLiteral(
             "Running file on 8051...\r\nClosing serial port, to use external terminal\r\n")));
@@ -127,7 +126,7 @@ private slots:
         QVERIFY(SettingsDialog::current());
         SettingsDialog::current()->applySettings();
         QCOMPARE(statusLines(w.statusText()).last(), kOpened);
-        QVERIFY(settings().GlobalState().serialReady());
+        QVERIFY(m_rig.app->readiness().serialReady());
     }
 };
 

@@ -219,8 +219,8 @@ class TestFaultMatrix : public QObject {
     void stopBoard()
     {
         m_rig.board.stop();
-        if (MainWindowIfExists() && AppSettingsExists())
-            QTRY_VERIFY_WITH_TIMEOUT(!settings().GlobalState().serialReady(), 10000);
+        if (m_rig.app)
+            QTRY_VERIFY_WITH_TIMEOUT(!m_rig.app->readiness().serialReady(), 10000);
     }
     bool startBoard(const QStringList &options)
     {
@@ -272,7 +272,7 @@ class TestFaultMatrix : public QObject {
         QTimer::singleShot(0, this, [&ran] { ran = true; });
         if (!QTest::qWaitFor([&ran] { return ran; }, 5000))
             fail(row, column, QStringLiteral("the event loop does not run"));
-        if (Link().dispatcher().isWaiting())
+        if (m_rig.app->link().dispatcher().isWaiting())
             fail(row, column, QStringLiteral("an exchange is still waiting"));
         if (!m_rig.prompts.messages.isEmpty())
             fail(row, column, QStringLiteral("message box: ") + m_rig.prompts.messages.join(QStringLiteral(" | ")));
@@ -325,7 +325,7 @@ class TestFaultMatrix : public QObject {
         }
         const qsizetype from = w.statusText().size();
         w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
-        if (!settings().GlobalState().serialReady()) {
+        if (!m_rig.app->readiness().serialReady()) {
             fail(row.name, column, QStringLiteral("F4: ") + linesFrom(w, from).join(QStringLiteral(" / ")));
             return false;
         }
@@ -336,7 +336,7 @@ class TestFaultMatrix : public QObject {
     // request went out, and are refused by the window otherwise.
     void checkTerminal(MainWindow &w, const QString &row, bool ran)
     {
-        std::shared_ptr<TerminalSession> terminal = Runner().currentTerminal();
+        std::shared_ptr<TerminalSession> terminal = m_rig.app->run().currentTerminal();
         Cell &cell = m_table[row][Terminal];
         if (!ran) {
             cell.pass = !terminal && !(w.terminalWindow() && w.terminalWindow()->keyPress('x'));
