@@ -73,7 +73,7 @@ MainWindow::MainWindow(Settings &settings, StatusLog &statusLog, Readiness &read
       m_settingsHost(settings, prompter, link, readiness),
       m_mdi(new QMdiArea(this))
 {
-    setObjectName(QStringLiteral("frmMain"));
+    setObjectName(QStringLiteral("mainWindow"));
     setCentralWidget(m_mdi);
     setWindowTitle(kTitle);
     createMenus();

@@ -149,7 +149,7 @@ const std::array<ColorPicker::Cell, ColorPicker::CellCount> &ColorPicker::cells(
 
 ColorPicker::ColorPicker(QWidget *parent) : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint)
 {
-    setObjectName(QStringLiteral("frmColorPick"));
+    setObjectName(QStringLiteral("colorPicker"));
     // A click outside only closes the picker; it does not also press what lies under it.
     setAttribute(Qt::WA_NoMouseReplay);
     setFocusPolicy(Qt::StrongFocus);

@@ -11,7 +11,7 @@ bool showPrinterSetup(QPrinter &printer, QWidget *parent)
 {
     QPrintDialog dialog(&printer, parent);
     dialog.setWindowTitle(QStringLiteral("Printer setup"));
-    // Only the printer and its settings are chosen here; what to print is frmPrint's.
+    // Only the printer and its settings are chosen here; what to print is the print dialog's.
     dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
     return dialog.exec() == QDialog::Accepted;
 }

@@ -55,7 +55,7 @@ SettingsDialog::SettingsDialog(SettingsDialogHost &host, QWidget *parent)
                           | Qt::MSWindowsFixedSizeDialogHint),
       m_host(host)
 {
-    setObjectName(QStringLiteral("frmSettings"));
+    setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("Corvade - Settings"));
     setModal(false);
     buildControls();
