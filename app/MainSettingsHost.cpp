@@ -1,47 +1,41 @@
 #include "app/MainSettingsHost.h"
 
-#include "app/ModGlobal.h"
+#include "core/Readiness.h"
 #include "link/SerialLink.h"
-#include "settings/Settings.h"
-#include "terminal/clsTerminal.h"
+#include "link/TerminalSession.h"
 
-Settings &MainSettingsHost::AppSettings()
+MainSettingsHost::MainSettingsHost(Settings &settings, Prompter &prompter, SerialLink &link, Readiness &readiness)
+    : m_settings(settings), m_prompter(prompter), m_link(link), m_readiness(readiness)
 {
-    return ::AppSettings();
 }
 
-Prompter &MainSettingsHost::Prompts()
+LinkHandler *MainSettingsHost::currentHandler()
 {
-    return ::Prompts();
+    return m_link.dispatcher().currentHandler().get();
 }
 
-LinkHandler *MainSettingsHost::CurrentHandler()
+bool MainSettingsHost::currentHandlerIsTerminal()
 {
-    return Link().dispatcher().CurrentHandler().get();
+    return dynamic_cast<TerminalSession *>(currentHandler()) != nullptr;
 }
 
-bool MainSettingsHost::CurrentHandlerIsTerminal()
+void MainSettingsHost::clearTerminal()
 {
-    return dynamic_cast<clsTerminal *>(CurrentHandler()) != nullptr;
+    if (auto *terminal = dynamic_cast<TerminalSession *>(currentHandler()))
+        terminal->clear();
 }
 
-void MainSettingsHost::TerminalInitRTF()
+bool MainSettingsHost::serialReady()
 {
-    if (auto *terminal = dynamic_cast<clsTerminal *>(CurrentHandler()))
-        terminal->InitRTF();
+    return m_readiness.serialReady();
 }
 
-bool MainSettingsHost::SerielReady()
+void MainSettingsHost::closePort()
 {
-    return ::AppSettings().GlobalState().SerielReady();
+    m_link.link().close();
 }
 
-void MainSettingsHost::ClosePort()
+bool MainSettingsHost::openPort()
 {
-    Link().link().close();
-}
-
-bool MainSettingsHost::InitSerialPort()
-{
-    return ::InitSerialPort();
+    return m_link.port().openPort();
 }

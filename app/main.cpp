@@ -1,5 +1,4 @@
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
+#include "app/Application.h"
 #include "app/SignalCloser.h"
 
 #include <QApplication>
@@ -44,17 +43,13 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/corvade.svg")));
     QApplication::setDesktopFileName(QStringLiteral("corvade"));
 
-    SignalCloser closer;
-    QObject::connect(&closer, &SignalCloser::closeRequested, &app, [] {
-        if (FrmMain *w = MainWindowIfExists())
-            w->close();
-        else
-            QApplication::quit();
-    });
-
     // The shell has split the words and Qt took its own options: what is left, joined
     // with one blank, is the path of the HEX file to load.
-    setCommandLinePath(QApplication::arguments().mid(1).join(QLatin1Char(' ')));
-    Main();
+    Application corvade(QApplication::arguments().mid(1).join(QLatin1Char(' ')));
+
+    SignalCloser closer;
+    QObject::connect(&closer, &SignalCloser::closeRequested, &corvade.mainWindow(), &QWidget::close);
+
+    corvade.start();
     return app.exec();
 }

@@ -1,16 +1,16 @@
 #include "hexfile/HexDownload.h"
 
-#include "hexfile/ClsDownloadHexFile.h"
+#include "hexfile/HexFile.h"
 #include "link/LinkDispatcher.h"
 
 #include <memory>
 
-HexDownload::HexDownload(LinkDispatcher &link, clsDownloadHexFile &hexFile, QObject *parent)
+HexDownload::HexDownload(LinkDispatcher &link, HexFile &hexFile, QObject *parent)
     : QObject(parent), m_link(link), m_hexFile(hexFile)
 {
 }
 
-bool HexDownload::Download()
+bool HexDownload::download()
 {
     // A second wait on the line would read the other exchange's answers.
     if (!m_link.beginExchange())
@@ -19,9 +19,9 @@ bool HexDownload::Download()
     // The one HexFile object outlives every exchange, so the handler reference owns nothing.
     const std::shared_ptr<LinkHandler> handler(std::shared_ptr<LinkHandler>(), &m_hexFile);
     m_link.setCurrentHandler(handler);
-    const int total = m_hexFile.RecordCount();
+    const int total = m_hexFile.recordCount();
     emit downloadStarted(total);
-    const bool ok = m_hexFile.Send(m_link, [this, total](int sent) { emit progressChanged(sent, total); });
+    const bool ok = m_hexFile.send(m_link, [this, total](int sent) { emit progressChanged(sent, total); });
     m_link.releaseHandler(&m_hexFile);
     emit downloadFinished(ok);
     return ok;

@@ -1,27 +1,24 @@
 #pragma once
 #include <QObject>
 
-class clsDownloadHexFile;
+class HexFile;
 class LinkDispatcher;
 
 // The download commands as the main window and "Download&+Run" reach them: puts the HEX
 // file in as the current handler, runs the transfer and takes the handler out again.
 // Lives beside the window's SerialLink, on its dispatcher:
-//   F5 -> download().mnuKernelDownload_Click()
-//   F7 -> if (download().Download()) <run>
+//   F5 -> download()
+//   F7 -> if (download()) <run>
 // While isDownloading() the record list is fixed: a reload is refused (HexLoad does it).
 class HexDownload : public QObject {
     Q_OBJECT
 public:
-    HexDownload(LinkDispatcher &link, clsDownloadHexFile &hexFile, QObject *parent = nullptr);
-
-    // "&Download HEX-file" (F5).
-    void mnuKernelDownload_Click() { Download(); }
+    HexDownload(LinkDispatcher &link, HexFile &hexFile, QObject *parent = nullptr);
 
     // One whole transfer; true when every record went through (or the kernel ended it
     // early with 0x03). False as well when another kernel request is still waiting: then
     // the busy line is written and nothing is sent.
-    bool Download();
+    bool download();
 
     bool isDownloading() const;
 
@@ -34,5 +31,5 @@ signals:
 
 private:
     LinkDispatcher &m_link;
-    clsDownloadHexFile &m_hexFile;
+    HexFile &m_hexFile;
 };

@@ -1,72 +1,72 @@
 #include "hexfile/HexLoad.h"
 
-#include "app/ClsGlobalState.h"
-#include "app/Prompter.h"
-#include "app/StatusSink.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "core/Readiness.h"
+#include "core/Prompter.h"
+#include "core/StatusSink.h"
+#include "hexfile/HexFile.h"
 
 namespace HexLoad {
 
 namespace {
 
 void reportCorrupt(const QString &boxText, const QString &line, StatusSink &status,
-                   Prompter &prompter, ClsGlobalState &state)
+                   Prompter &prompter, Readiness &state)
 {
     prompter.message(boxText, Prompter::Icon::Exclamation);
     // The empty line ends the unfinished "Reading Hex file..." progress line.
-    status.AppendStatus(QString(), true);
-    status.AppendStatus(line, true);
-    state.FileNotReadyMode();
+    status.appendStatus(QString(), true);
+    status.appendStatus(line, true);
+    state.setFileNotReady();
 }
 
 } // namespace
 
-void ReadHexFile(clsDownloadHexFile &hexFile, const QString &path, StatusSink &status,
-                 Prompter &prompter, ClsGlobalState &state,
+void readHexFile(HexFile &hexFile, const QString &path, StatusSink &status,
+                 Prompter &prompter, Readiness &state,
                  const std::function<void()> &runLoadCommand)
 {
     // The records are on their way to the kernel; neither the list nor the path may change
     // under the transfer. The reload on activation, F2 and F3 are refused alike.
     if (hexFile.isDownloading()) {
-        status.AppendStatus(QString(), true);
-        status.AppendStatus(downloadingText(), true);
+        status.appendStatus(QString(), true);
+        status.appendStatus(downloadingText(), true);
         return;
     }
     if (!path.isEmpty())
         hexFile.setPath(path);
 
-    const int result = hexFile.ReadHexFile(status);
+    const int result = hexFile.readHexFile(status);
     switch (result) {
-    case clsDownloadHexFile::Ok:
-        status.AppendStatus(QStringLiteral("Ok"), true);
-        state.FileReadyMode(hexFile.Path());
+    case HexFile::Ok:
+        status.appendStatus(QStringLiteral("Ok"), true);
+        state.setFileReady(hexFile.path());
         return;
-    case clsDownloadHexFile::ChecksumError:
+    case HexFile::ChecksumError:
         reportCorrupt(QStringLiteral("The hex file is corrupt, try reloading or re compile the hex file"),
                       QStringLiteral("ERROR: Hex file is corrupt. Checksum error."), status, prompter, state);
         return;
-    case clsDownloadHexFile::NoColon:
+    case HexFile::NoColon:
         reportCorrupt(QStringLiteral("This is not a valid Intel Hex file, or file is corrupt"),
                       QStringLiteral("ERROR: Hex file is corrupt. ':' missing at beginning of line."),
                       status, prompter, state);
         return;
-    case clsDownloadHexFile::NoPath:
-        status.AppendStatus(QStringLiteral("WARNING: No hex file specified. No file loaded"), true);
+    case HexFile::NoPath:
+        status.appendStatus(QStringLiteral("WARNING: No hex file specified. No file loaded"), true);
         if (runLoadCommand)
             runLoadCommand();
         return;
-    case clsDownloadHexFile::FileNotFound:
+    case HexFile::FileNotFound:
         // A missing file leaves the readiness as it was.
-        status.AppendStatus(QString(), true);
-        status.AppendStatus(QStringLiteral("ERROR: File not found."), true);
+        status.appendStatus(QString(), true);
+        status.appendStatus(QStringLiteral("ERROR: File not found."), true);
         return;
     default:
-        status.AppendStatus(QString(), true);
-        status.AppendStatus(QStringLiteral("ERROR: ") + QString::number(result) + QLatin1Char(' ')
-                                + clsDownloadHexFile::ErrorText(result),
+        status.appendStatus(QString(), true);
+        status.appendStatus(QStringLiteral("ERROR: ") + QString::number(result) + QLatin1Char(' ')
+                                + HexFile::errorText(result),
                             true);
-        status.AppendStatus(QStringLiteral("Warning: No hex file loaded"), true);
-        state.FileNotReadyMode();
+        status.appendStatus(QStringLiteral("Warning: No hex file loaded"), true);
+        state.setFileNotReady();
         return;
     }
 }

@@ -3,10 +3,10 @@
 
 #include <functional>
 
-class clsDownloadHexFile;
+class HexFile;
 class StatusSink;
 class Prompter;
-class ClsGlobalState;
+class Readiness;
 
 // Every way of loading a HEX file (Load, Reload, the recent files, the command line, the
 // reload on activation) goes through here, so the outcome is reported the same way.
@@ -15,8 +15,8 @@ namespace HexLoad {
 // Reads the file at path into hexFile, or the current file again when path is empty, and
 // reports the outcome: status lines, a message box for a corrupt file, the readiness change.
 // With no file named at all, runLoadCommand is called to let the user pick one.
-void ReadHexFile(clsDownloadHexFile &hexFile, const QString &path, StatusSink &status,
-                 Prompter &prompter, ClsGlobalState &state,
+void readHexFile(HexFile &hexFile, const QString &path, StatusSink &status,
+                 Prompter &prompter, Readiness &state,
                  const std::function<void()> &runLoadCommand);
 
 // The line written instead of reading while a download of the file is running.

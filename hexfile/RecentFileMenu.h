@@ -7,6 +7,6 @@ class RecentFileMenu {
 public:
     virtual ~RecentFileMenu() = default;
     // Items are hidden at start; once shown they are never hidden again.
-    virtual void showRecentItem(int Index) = 0;
-    virtual void setRecentCaption(int Index, const QString &caption) = 0;
+    virtual void showRecentItem(int index) = 0;
+    virtual void setRecentCaption(int index, const QString &caption) = 0;
 };

@@ -11,7 +11,7 @@ public:
 
     // "&Kernel Version" (F12), also run once at start-up when the port opened: asks the
     // kernel, waits for the answer or the time-out, then leaves no handler current.
-    void mnuKernelKrnlVersion_Click();
+    void queryKernelVersion();
 
     const KernelVersion &version() const { return m_version; }
 

@@ -5,16 +5,16 @@ QString KernelVersion::toString() const
     return QStringLiteral("%1.%2.%3").arg(m_parts[0]).arg(m_parts[1]).arg(m_parts[2]);
 }
 
-const KernelVersion &BuiltForKernelVersion()
+const KernelVersion &builtForKernelVersion()
 {
     static const KernelVersion builtFor = KernelVersion::of(1, 0, 0);
     return builtFor;
 }
 
-bool VersionMatch(const KernelVersion &version)
+bool versionMatches(const KernelVersion &version)
 {
     for (int i = 0; i < 3; ++i)
-        if (version[i] != BuiltForKernelVersion()[i])
+        if (version[i] != builtForKernelVersion()[i])
             return false;
     return true;
 }

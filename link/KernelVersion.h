@@ -26,10 +26,10 @@ private:
 };
 
 // The kernel version this program is built for.
-const KernelVersion &BuiltForKernelVersion();
+const KernelVersion &builtForKernelVersion();
 
 // True exactly when `version` equals the built-for version in all three parts.
-bool VersionMatch(const KernelVersion &version);
+bool versionMatches(const KernelVersion &version);
 
 // The product's web page, written without a scheme, as the version warning names it.
 inline constexpr const char *kKernelWebPage = "corvade.example.org/kernel";

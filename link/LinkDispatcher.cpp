@@ -1,6 +1,6 @@
 #include "link/LinkDispatcher.h"
 
-#include "app/StatusSink.h"
+#include "core/StatusSink.h"
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
@@ -43,8 +43,8 @@ bool LinkDispatcher::send(const QByteArray &bytes, bool progressLineOpen)
     if (result.ok())
         return true;
     if (progressLineOpen)
-        m_status.AppendStatus(QString(), true);
-    m_status.AppendStatus(QStringLiteral("ERROR: ") + result.reason, true);
+        m_status.appendStatus(QString(), true);
+    m_status.appendStatus(QStringLiteral("ERROR: ") + result.reason, true);
     abortExchange();
     return false;
 }
@@ -56,9 +56,9 @@ void LinkDispatcher::abortExchange()
     m_joinTimer.setEnabled(false);
     const std::shared_ptr<LinkHandler> handler = m_current;
     if (handler) {
-        handler->setPacketsReceived(handler->PacketsToReceive());
+        handler->setPacketsReceived(handler->packetsToReceive());
         handler->setIgnoreReceive(true);
-        handler->OnRequestAborted();
+        handler->onRequestAborted();
     }
     emit exchangeChanged();
 }
@@ -102,8 +102,8 @@ bool LinkDispatcher::beginExchange()
         return true;
     // A download's progress line may still be open: the refusal goes on a line of its own.
     if (m_status.lineOpen())
-        m_status.AppendStatus(QString(), true);
-    m_status.AppendStatus(busyText(), true);
+        m_status.appendStatus(QString(), true);
+    m_status.appendStatus(busyText(), true);
     return false;
 }
 
@@ -114,12 +114,12 @@ void LinkDispatcher::onBytesArrived()
     if (bytes.isEmpty())
         return;
     const std::shared_ptr<LinkHandler> handler = m_current;
-    if (!handler || handler->IgnoreReceive()) {
+    if (!handler || handler->ignoreReceive()) {
         m_joined.clear();
         m_joinTimer.setEnabled(false);
         return;
     }
-    const int answerLength = handler->AnswerLength();
+    const int answerLength = handler->answerLength();
     if (answerLength > 1) {
         m_joined += bytes;
         if (m_joined.size() < answerLength) {
@@ -140,17 +140,17 @@ void LinkDispatcher::onJoinGapPassed()
     m_joinTimer.setEnabled(false);
     QByteArray bytes;
     bytes.swap(m_joined);
-    if (bytes.isEmpty() || !m_current || m_current->IgnoreReceive())
+    if (bytes.isEmpty() || !m_current || m_current->ignoreReceive())
         return;
     deliver(bytes);
 }
 
 void LinkDispatcher::deliver(const QByteArray &bytes)
 {
-    // Keep the handler alive even if its Receive replaces CurrentHandler.
+    // Keep the handler alive even if its Receive replaces currentHandler.
     const std::shared_ptr<LinkHandler> handler = m_current;
     try {
-        handler->Receive(bytes);
+        handler->receive(bytes);
     } catch (...) {
         // A failing handler loses this delivery only; the next one is handled normally.
     }
@@ -163,8 +163,8 @@ void LinkDispatcher::onRequestTimeout()
     const std::shared_ptr<LinkHandler> handler = m_current;
     if (!handler)
         return;
-    m_status.AppendStatus(QString(), true);
-    m_status.AppendStatus(QStringLiteral("ERROR: Request time out"), true);
+    m_status.appendStatus(QString(), true);
+    m_status.appendStatus(QStringLiteral("ERROR: Request time out"), true);
     abortExchange();
 }
 

@@ -9,14 +9,14 @@
 
 class StatusSink;
 
-// The link context: owns CurrentHandler, hands received bytes to it, runs the request
+// The link context: owns currentHandler, hands received bytes to it, runs the request
 // time-out, writes for the handlers and lets commands wait for their exchange.
 // Everything happens on one thread; handlers and commands meet only through the
 // handler's own members.
 class LinkDispatcher : public QObject {
     Q_OBJECT
 public:
-    // `joinTimer` measures the gap for joining a split answer (see LinkHandler::AnswerLength).
+    // `joinTimer` measures the gap for joining a split answer (see LinkHandler::answerLength).
     LinkDispatcher(ByteLink &link, RequestTimer &requestTimer, RequestTimer &joinTimer,
                    StatusSink &status, QObject *parent = nullptr);
     ~LinkDispatcher() override;
@@ -25,10 +25,10 @@ public:
     RequestTimer &requestTimer() { return m_requestTimer; }
     StatusSink &status() { return m_status; }
 
-    const std::shared_ptr<LinkHandler> &CurrentHandler() const { return m_current; }
+    const std::shared_ptr<LinkHandler> &currentHandler() const { return m_current; }
     // The latest assignment wins; pending partial input of the previous handler is dropped.
     void setCurrentHandler(std::shared_ptr<LinkHandler> handler);
-    // Empties CurrentHandler only while `handler` is still the current one, so ending an
+    // Empties currentHandler only while `handler` is still the current one, so ending an
     // exchange never throws away a handler that another command installed meanwhile.
     void releaseHandler(const LinkHandler *handler);
 

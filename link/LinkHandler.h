@@ -9,29 +9,29 @@ public:
     virtual ~LinkHandler() = default;
 
     // While true the dispatcher drops received bytes instead of passing them on.
-    bool IgnoreReceive() const { return m_ignoreReceive; }
+    bool ignoreReceive() const { return m_ignoreReceive; }
     void setIgnoreReceive(bool ignore) { m_ignoreReceive = ignore; }
 
     // One delivery of received bytes (never empty). Exceptions thrown here are swallowed
     // by the dispatcher, which then drops the delivery.
-    virtual void Receive(const QByteArray &Packet) = 0;
+    virtual void receive(const QByteArray &bytes) = 0;
 
-    // How many answers complete the exchange; a wait ends when PacketsReceived reaches it.
-    virtual int PacketsToReceive() const = 0;
-    int PacketsReceived() const { return m_packetsReceived; }
+    // How many answers complete the exchange; a wait ends when packetsReceived reaches it.
+    virtual int packetsToReceive() const = 0;
+    int packetsReceived() const { return m_packetsReceived; }
     void setPacketsReceived(int count) { m_packetsReceived = count; }
 
     // Bytes that make one complete answer. When larger than 1, deliveries that follow each
     // other closely are joined until this many bytes are there (or the gap passes).
     // 0 hands every delivery over as it comes.
-    virtual int AnswerLength() const { return 0; }
+    virtual int answerLength() const { return 0; }
 
     // The exchange was given up (time-out, failed write, lost line) after the common
     // bookkeeping was done; a handler with state of its own marks the failure here.
-    virtual void OnRequestAborted() {}
+    virtual void onRequestAborted() {}
 
     // The answer is complete or the exchange failed: waits for it may end.
-    bool exchangeEnded() const { return m_packetsReceived >= PacketsToReceive(); }
+    bool exchangeEnded() const { return m_packetsReceived >= packetsToReceive(); }
 
 private:
     bool m_ignoreReceive = false;

@@ -1,13 +1,13 @@
 #include "link/RunLink.h"
 
-#include "app/Prompter.h"
-#include "app/StatusSink.h"
+#include "core/Prompter.h"
+#include "core/StatusSink.h"
 #include "link/LinkDispatcher.h"
-#include "link/clsRun.h"
+#include "link/RunRequest.h"
 #include "settings/Settings.h"
-#include "terminal/clsTerminal.h"
+#include "link/TerminalSession.h"
 
-RunLink::RunLink(LinkDispatcher &link, SerialPortSetup &port, ClsGlobalState &state, const Settings &settings,
+RunLink::RunLink(LinkDispatcher &link, SerialPortSetup &port, Readiness &state, const Settings &settings,
                  Prompter &prompter, TerminalSurface &surface, Download download)
     : m_link(link),
       m_port(port),
@@ -19,56 +19,56 @@ RunLink::RunLink(LinkDispatcher &link, SerialPortSetup &port, ClsGlobalState &st
 {
 }
 
-void RunLink::mnuKernelRun_Click()
+void RunLink::run()
 {
     // Replacing the handler under a waiting command would leave that wait to its
     // time-out, which then silences whatever handler is current.
     if (!m_link.beginExchange())
         return;
 
-    auto run = std::make_shared<clsRun>(m_link);
+    auto run = std::make_shared<RunRequest>(m_link);
     m_link.setCurrentHandler(run);
-    if (!run->Send()) {
+    if (!run->send()) {
         // The program was not started; a terminal would only wait for nothing.
         m_link.releaseHandler(run.get());
         return;
     }
 
-    if (m_settings.UseExternalTerminal()) {
-        m_link.status().AppendStatus(QStringLiteral("Closing serial port, to use external terminal"), true);
+    if (m_settings.useExternalTerminal()) {
+        m_link.status().appendStatus(QStringLiteral("Closing serial port, to use external terminal"), true);
         ByteLink &line = m_link.link();
         line.flush();
         line.close();
         return;
     }
-    m_link.setCurrentHandler(std::make_shared<clsTerminal>(m_link, m_port, m_state, m_settings, m_surface));
+    m_link.setCurrentHandler(std::make_shared<TerminalSession>(m_link, m_port, m_state, m_settings, m_surface));
 }
 
-void RunLink::mnuKernelDownloadRun_Click()
+void RunLink::downloadAndRun()
 {
     if (!m_link.beginExchange())
         return;
     const bool downloaded = m_download && m_download();
     if (downloaded) {
-        mnuKernelRun_Click();
+        run();
         return;
     }
     m_link.setCurrentHandler(nullptr);
 }
 
-std::shared_ptr<clsTerminal> RunLink::currentTerminal() const
+std::shared_ptr<TerminalSession> RunLink::currentTerminal() const
 {
-    return std::dynamic_pointer_cast<clsTerminal>(m_link.CurrentHandler());
+    return std::dynamic_pointer_cast<TerminalSession>(m_link.currentHandler());
 }
 
-bool RunLink::TerminalKeyPress(quint8 charCode)
+bool RunLink::sendKey(quint8 charCode)
 {
-    const std::shared_ptr<clsTerminal> terminal = currentTerminal();
+    const std::shared_ptr<TerminalSession> terminal = currentTerminal();
     if (!terminal)
         return false;
-    const LinkResult result = terminal->Send(charCode);
+    const LinkResult result = terminal->send(charCode);
     if (result.ok())
         return true;
-    m_prompter.message(clsTerminal::sendFailureText(result));
+    m_prompter.message(TerminalSession::sendFailureText(result));
     return false;
 }

@@ -4,48 +4,48 @@
 #include <functional>
 #include <memory>
 
-class ClsGlobalState;
+class Readiness;
 class LinkDispatcher;
 class Prompter;
 class SerialPortSetup;
 class Settings;
 class TerminalSurface;
-class clsTerminal;
+class TerminalSession;
 
 // The commands that start the downloaded program and hand the line over to it, and the
 // way typed characters reach it. The main window routes to it:
-//   F6 -> mnuKernelRun_Click()      F7 -> mnuKernelDownloadRun_Click()
-//   terminal window send hook -> TerminalKeyPress(c)
+//   F6 -> run()      F7 -> downloadAndRun()
+//   terminal window send hook -> sendKey(c)
 class RunLink {
 public:
     // HexFile's download: makes HexFile the current handler, runs its whole transfer and
     // returns true when every record went through. It leaves the handler current.
     using Download = std::function<bool()>;
 
-    RunLink(LinkDispatcher &link, SerialPortSetup &port, ClsGlobalState &state, const Settings &settings,
+    RunLink(LinkDispatcher &link, SerialPortSetup &port, Readiness &state, const Settings &settings,
             Prompter &prompter, TerminalSurface &surface, Download download = {});
 
     void setDownload(Download download) { m_download = std::move(download); }
 
     // "&Run" (F6): sends the run request, then either makes a new terminal handler current
-    // or, with UseExternalTerminal, closes the port once the request has left it. Does not
+    // or, with useExternalTerminal, closes the port once the request has left it. Does not
     // wait for the kernel.
-    void mnuKernelRun_Click();
+    void run();
     // "Download&+Run" (F7): the download, and "&Run" only when it went through.
-    void mnuKernelDownloadRun_Click();
+    void downloadAndRun();
 
     // One typed character for the board. False when no terminal handler is current (the
     // key is the window's own then) or when the character could not be sent; that failure
     // is shown in a message box and the program goes on.
-    bool TerminalKeyPress(quint8 charCode);
+    bool sendKey(quint8 charCode);
 
     // The terminal handler when it is the current handler, else null.
-    std::shared_ptr<clsTerminal> currentTerminal() const;
+    std::shared_ptr<TerminalSession> currentTerminal() const;
 
 private:
     LinkDispatcher &m_link;
     SerialPortSetup &m_port;
-    ClsGlobalState &m_state;
+    Readiness &m_state;
     const Settings &m_settings;
     Prompter &m_prompter;
     TerminalSurface &m_surface;

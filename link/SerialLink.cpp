@@ -2,7 +2,7 @@
 
 #include "link/LinkTiming.h"
 
-SerialLink::SerialLink(StatusSink &status, Prompter &prompter, ClsGlobalState &state, SerialPortSetup::Hooks hooks)
+SerialLink::SerialLink(StatusSink &status, Prompter &prompter, Readiness &state, SerialPortSetup::Hooks hooks)
     : m_requestTimer(requestTimeoutInterval()),
       m_joinTimer(kJoinGap),
       m_dispatcher(m_link, m_requestTimer, m_joinTimer, status),

@@ -7,13 +7,13 @@
 
 // The whole serial link of the program, put together once: the port on QSerialPort, the
 // request timer (kRequestTimeout, or the test-only override) and the join timer on QTimer,
-// the dispatcher with CurrentHandler, the port set-up and the kernel commands. The main
+// the dispatcher with currentHandler, the port set-up and the kernel commands. The main
 // window keeps one of these and routes its menu items to it:
-//   F4  -> port().mnuFileInitSeriel_Click()      F12 -> kernel().mnuKernelKrnlVersion_Click()
-//   start-up: if (port().InitSerialPort()) kernel().mnuKernelKrnlVersion_Click();
+//   F4  -> port().initializeSerialPort()      F12 -> kernel().queryKernelVersion()
+//   start-up: if (port().openPort()) kernel().queryKernelVersion();
 class SerialLink {
 public:
-    SerialLink(StatusSink &status, Prompter &prompter, ClsGlobalState &state, SerialPortSetup::Hooks hooks);
+    SerialLink(StatusSink &status, Prompter &prompter, Readiness &state, SerialPortSetup::Hooks hooks);
 
     SerialByteLink &link() { return m_link; }
     LinkDispatcher &dispatcher() { return m_dispatcher; }

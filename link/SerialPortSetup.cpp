@@ -1,10 +1,10 @@
 #include "link/SerialPortSetup.h"
 
-#include "app/ClsGlobalState.h"
-#include "app/Prompter.h"
-#include "app/StatusSink.h"
+#include "core/Readiness.h"
+#include "core/Prompter.h"
+#include "core/StatusSink.h"
 
-SerialPortSetup::SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &prompter, ClsGlobalState &state,
+SerialPortSetup::SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &prompter, Readiness &state,
                                  Hooks hooks, QObject *parent)
     : QObject(parent), m_link(link), m_status(status), m_prompter(prompter), m_state(state), m_hooks(std::move(hooks))
 {
@@ -23,16 +23,16 @@ QString SerialPortSetup::invalidText(int n)
     return QStringLiteral("The serielport, port %1 is invalid.").arg(n);
 }
 
-bool SerialPortSetup::InitSerialPort()
+bool SerialPortSetup::openPort()
 {
-    m_status.AppendStatus(QStringLiteral("Initializing serielport (Port %1)...").arg(m_hooks.portNumber()), false);
+    m_status.appendStatus(QStringLiteral("Initializing serielport (Port %1)...").arg(m_hooks.portNumber()), false);
     const QString device = m_hooks.deviceForPort(m_hooks.portNumber());
 
     for (;;) {
         const LinkResult result = m_link.open(device, kDownloadBaud);
         if (result.ok()) {
-            m_status.AppendStatus(QStringLiteral("Ok"), true);
-            m_state.SerielReadyMode();
+            m_status.appendStatus(QStringLiteral("Ok"), true);
+            m_state.setSerialReady();
             return true;
         }
 
@@ -53,48 +53,48 @@ bool SerialPortSetup::InitSerialPort()
             return false; // reached only when the hook does not end the process (tests)
         }
         if (answer == Prompter::Answer::Retry) {
-            m_status.AppendStatus(QStringLiteral("Retrying to initialize seriel port"), true);
+            m_status.appendStatus(QStringLiteral("Retrying to initialize seriel port"), true);
             continue;
         }
-        m_status.AppendStatus(QStringLiteral("WARNING Serielport not initialized!"), true);
-        m_status.AppendStatus(QStringLiteral("You will not be able to connect to the 8051, and many Corvade "
+        m_status.appendStatus(QStringLiteral("WARNING Serielport not initialized!"), true);
+        m_status.appendStatus(QStringLiteral("You will not be able to connect to the 8051, and many Corvade "
                                              "functions will be disabled"),
                               true);
-        m_state.SerielNotReadyMode();
+        m_state.setSerialNotReady();
         return false;
     }
 }
 
-void SerialPortSetup::mnuFileInitSeriel_Click()
+void SerialPortSetup::initializeSerialPort()
 {
-    if (m_state.SerielReady())
+    if (m_state.serialReady())
         m_link.close();
-    InitSerialPort();
+    openPort();
 }
 
 bool SerialPortSetup::reopenAt(qint32 baud)
 {
     const QString device = m_hooks.deviceForPort(m_hooks.portNumber());
-    if (m_state.SerielReady())
+    if (m_state.serialReady())
         m_link.close();
     const LinkResult result = m_link.open(device, baud);
     if (!result.ok()) {
-        m_status.AppendStatus(QStringLiteral("ERROR: ") + result.reason, true);
-        m_state.SerielNotReadyMode();
+        m_status.appendStatus(QStringLiteral("ERROR: ") + result.reason, true);
+        m_state.setSerialNotReady();
         return false;
     }
-    m_state.SerielReadyMode();
+    m_state.setSerialReady();
     return true;
 }
 
 void SerialPortSetup::onLinkLost(const QString &reason)
 {
     // The line may hold an unfinished progress line; end it before the error.
-    m_status.AppendStatus(QString(), true);
-    m_status.AppendStatus(QStringLiteral("ERROR: The serielport, port %1 was lost (%2). Reconnect it and choose "
+    m_status.appendStatus(QString(), true);
+    m_status.appendStatus(QStringLiteral("ERROR: The serielport, port %1 was lost (%2). Reconnect it and choose "
                                          "Initialise serielport (F4)")
                               .arg(m_hooks.portNumber())
                               .arg(reason),
                           true);
-    m_state.SerielNotReadyMode();
+    m_state.setSerialNotReady();
 }

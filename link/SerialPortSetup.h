@@ -4,7 +4,7 @@
 #include <QObject>
 #include <functional>
 
-class ClsGlobalState;
+class Readiness;
 class Prompter;
 class StatusSink;
 
@@ -17,18 +17,18 @@ public:
     static constexpr qint32 kDownloadBaud = 19200;
 
     struct Hooks {
-        std::function<int()> portNumber;                 // AppSettings.SerielPort, read on every use
+        std::function<int()> portNumber;                 // AppSettings.serialPort, read on every use
         std::function<QString(int)> deviceForPort;       // the device the settings name for "COM n"
         std::function<void()> abortNow;                  // ends the process at once, nothing saved
     };
 
-    SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &prompter, ClsGlobalState &state, Hooks hooks,
+    SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &prompter, Readiness &state, Hooks hooks,
                     QObject *parent = nullptr);
 
     // True when the port was opened.
-    bool InitSerialPort();
-    // "&Initialise serielport" (F4): closes an open port and runs InitSerialPort.
-    void mnuFileInitSeriel_Click();
+    bool openPort();
+    // "&Initialise serielport" (F4): closes an open port and runs openPort.
+    void initializeSerialPort();
     // Closes an open port and opens the same device at `baud` (the terminal's speed).
     // A failure is written to the log and leaves the port closed and not ready.
     bool reopenAt(qint32 baud);
@@ -42,6 +42,6 @@ private:
     ByteLink &m_link;
     StatusSink &m_status;
     Prompter &m_prompter;
-    ClsGlobalState &m_state;
+    Readiness &m_state;
     Hooks m_hooks;
 };

@@ -17,43 +17,49 @@ const QString kPorts = QStringLiteral("Ports");
 QString recentKey(int n) { return QStringLiteral("Recent ") + QString::number(n); }
 QString portKey(int n) { return QStringLiteral("COM ") + QString::number(n); }
 
+// The store keeps the window's outer size in twips (1/1440 inch), the unit it has always
+// been written in; the window works in pixels. This is the one place that converts.
+double twipsPerPixel(int dpi)
+{
+    return 1440.0 / (dpi > 0 ? dpi : 96);
+}
+int pixelsFromTwips(double twips, int dpi)
+{
+    return qMax(1, qRound(twips / twipsPerPixel(dpi)));
+}
+double twipsFromPixels(int pixels, int dpi)
+{
+    return qRound(pixels * twipsPerPixel(dpi));
+}
+
 // A stored number outside the property's range keeps the default.
 template <typename T>
 void readInteger(SettingsStore &store, const QString &section, const QString &key, const char *defaultText,
                  T &field, qint64 min, qint64 max)
 {
-    const auto v = IntegerValue(store.GetSetting(section, key, QLatin1String(defaultText)), min, max);
+    const auto v = integerValue(store.value(section, key, QLatin1String(defaultText)), min, max);
     if (v)
         field = static_cast<T>(*v);
 }
 
 bool readBoolean(SettingsStore &store, const QString &section, const QString &key, const char *defaultText)
 {
-    return BooleanValue(store.GetSetting(section, key, QLatin1String(defaultText)));
+    return booleanValue(store.value(section, key, QLatin1String(defaultText)));
 }
 } // namespace
 
 Settings::Settings()
 {
     for (int n = 1; n <= PortCount; ++n)
-        m_ports[n - 1] = DefaultPortDevice(n);
+        m_ports[n - 1] = defaultPortDevice(n);
 }
 
-Settings::~Settings() = default;
-
-ClsGlobalState &Settings::GlobalState()
-{
-    if (!m_globalState)
-        m_globalState = std::make_unique<ClsGlobalState>();
-    return *m_globalState;
-}
-
-QString Settings::DefaultPortDevice(int n)
+QString Settings::defaultPortDevice(int n)
 {
     return QStringLiteral("/dev/ttyS") + QString::number(n - 1);
 }
 
-QString Settings::PortDevice(int n) const
+QString Settings::portDevice(int n) const
 {
     if (n < 1 || n > PortCount)
         return {};
@@ -66,11 +72,11 @@ void Settings::setPortDevice(int n, const QString &device)
         m_ports[n - 1] = device;
 }
 
-void Settings::LoadPreferences(SettingsStore &store)
+void Settings::loadPreferences(SettingsStore &store)
 {
     readInteger(store, kSettings, QStringLiteral("Seriel Port"), "2", m_serielPort,
                 std::numeric_limits<qint16>::min(), std::numeric_limits<qint16>::max());
-    m_terminalSpeed = store.GetSetting(kTerminal, QStringLiteral("Terminal speed"), QStringLiteral("19200"));
+    m_terminalSpeed = store.value(kTerminal, QStringLiteral("Terminal speed"), QStringLiteral("19200"));
     readInteger(store, kTerminal, QStringLiteral("ASCII Below"), "13", m_asciiBelow, 0, 255);
     readInteger(store, kTerminal, QStringLiteral("Echo Color"), "0", m_echoColor,
                 std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
@@ -84,63 +90,64 @@ void Settings::LoadPreferences(SettingsStore &store)
 
     // Our own entries: which device each "COM n" names, and the text editor.
     for (int n = 1; n <= PortCount; ++n)
-        m_ports[n - 1] = store.GetSetting(kPorts, portKey(n), DefaultPortDevice(n));
-    m_editor = store.GetSetting(kSettings, QStringLiteral("Editor"), QString());
+        m_ports[n - 1] = store.value(kPorts, portKey(n), defaultPortDevice(n));
+    m_editor = store.value(kSettings, QStringLiteral("Editor"), QString());
     readInteger(store, kTerminal, QStringLiteral("Memory window MB"), "64", m_terminalMemoryMB, 1, 1024 * 1024);
 }
 
-void Settings::RestoreWorkspace(SettingsStore &store, WorkspaceHost &host)
+void Settings::restoreWorkspace(SettingsStore &store, WorkspaceHost &host)
 {
     // Workspace: oldest recent file first, so Add rebuilds the list in its saved order.
     for (int n = 3; n >= 0; --n) {
-        const QString path = store.GetSetting(kFileList, recentKey(n), QString());
+        const QString path = store.value(kFileList, recentKey(n), QString());
         if (!path.isEmpty())
-            host.RecentAdd(path);
+            host.addRecentFile(path);
     }
     if (m_reloadHex)
-        host.RestoreHexFile(host.RecentPath(0));
-    const QString height = store.GetSetting(kWindow, QStringLiteral("Height"), QStringLiteral("0"));
+        host.restoreHexFile(host.recentPath(0));
+    const QString height = store.value(kWindow, QStringLiteral("Height"), QStringLiteral("0"));
     if (height != QLatin1String("0"))
-        host.setHeightTwips(NumberValue(height));
-    const QString width = store.GetSetting(kWindow, QStringLiteral("Width"), QStringLiteral("0"));
+        host.setOuterHeight(pixelsFromTwips(numberValue(height), host.verticalDpi()));
+    const QString width = store.value(kWindow, QStringLiteral("Width"), QStringLiteral("0"));
     if (width != QLatin1String("0"))
-        host.setWidthTwips(NumberValue(width));
-    m_tile = store.GetSetting(kWindow, QStringLiteral("Tile"), QStringLiteral("Horizontal"));
+        host.setOuterWidth(pixelsFromTwips(numberValue(width), host.horizontalDpi()));
+    m_tile = store.value(kWindow, QStringLiteral("Tile"), QStringLiteral("Horizontal"));
     if (m_tile == QLatin1String("Vertical"))
-        host.mnuwindowTileV_Click();
+        host.tileVertically();
     else
-        host.mnuWindowTileH_Click();
+        host.tileHorizontally();
 }
 
-void Settings::SavePreferences(SettingsStore &store)
+void Settings::savePreferences(SettingsStore &store)
 {
-    store.SaveSetting(kSettings, QStringLiteral("Reload Hex"), BooleanText(m_reloadHex));
-    store.SaveSetting(kSettings, QStringLiteral("Seriel Port"), NumberText(qint64(m_serielPort)));
-    store.SaveSetting(kSettings, QStringLiteral("Reload Hex on Focus"), BooleanText(m_reloadHexOnfocus));
-    store.SaveSetting(kTerminal, QStringLiteral("Echo"), BooleanText(m_echo));
-    store.SaveSetting(kTerminal, QStringLiteral("Print ASCII"), BooleanText(m_printASCII));
-    store.SaveSetting(kTerminal, QStringLiteral("Use External"), BooleanText(m_useExternalTerminal));
-    store.SaveSetting(kTerminal, QStringLiteral("ASCII Below"), NumberText(qint64(m_asciiBelow)));
-    store.SaveSetting(kTerminal, QStringLiteral("Echo Color"), NumberText(qint64(m_echoColor)));
-    store.SaveSetting(kTerminal, QStringLiteral("ASCII Color"), NumberText(qint64(m_asciiColor)));
-    store.SaveSetting(kTerminal, QStringLiteral("Terminal speed"), m_terminalSpeed);
+    store.setValue(kSettings, QStringLiteral("Reload Hex"), booleanText(m_reloadHex));
+    store.setValue(kSettings, QStringLiteral("Seriel Port"), numberText(qint64(m_serielPort)));
+    store.setValue(kSettings, QStringLiteral("Reload Hex on Focus"), booleanText(m_reloadHexOnfocus));
+    store.setValue(kTerminal, QStringLiteral("Echo"), booleanText(m_echo));
+    store.setValue(kTerminal, QStringLiteral("Print ASCII"), booleanText(m_printASCII));
+    store.setValue(kTerminal, QStringLiteral("Use External"), booleanText(m_useExternalTerminal));
+    store.setValue(kTerminal, QStringLiteral("ASCII Below"), numberText(qint64(m_asciiBelow)));
+    store.setValue(kTerminal, QStringLiteral("Echo Color"), numberText(qint64(m_echoColor)));
+    store.setValue(kTerminal, QStringLiteral("ASCII Color"), numberText(qint64(m_asciiColor)));
+    store.setValue(kTerminal, QStringLiteral("Terminal speed"), m_terminalSpeed);
 
     for (int n = 1; n <= PortCount; ++n)
-        store.SaveSetting(kPorts, portKey(n), m_ports[n - 1]);
-    store.SaveSetting(kSettings, QStringLiteral("Editor"), m_editor);
-    store.SaveSetting(kTerminal, QStringLiteral("Memory window MB"), NumberText(qint64(m_terminalMemoryMB)));
+        store.setValue(kPorts, portKey(n), m_ports[n - 1]);
+    store.setValue(kSettings, QStringLiteral("Editor"), m_editor);
+    store.setValue(kTerminal, QStringLiteral("Memory window MB"), numberText(qint64(m_terminalMemoryMB)));
 }
 
-void Settings::SaveWorkspace(SettingsStore &store, WorkspaceHost &host)
+void Settings::saveWorkspace(SettingsStore &store, WorkspaceHost &host)
 {
     // Stops at the first empty entry; stale higher keys stay in the store.
     for (int n = 0; n <= 3; ++n) {
-        const QString path = host.RecentPath(n);
+        const QString path = host.recentPath(n);
         if (path.isEmpty())
             break;
-        store.SaveSetting(kFileList, recentKey(n), path);
+        store.setValue(kFileList, recentKey(n), path);
     }
-    store.SaveSetting(kWindow, QStringLiteral("Height"), NumberText(host.HeightTwips()));
-    store.SaveSetting(kWindow, QStringLiteral("Width"), NumberText(host.WidthTwips()));
-    store.SaveSetting(kWindow, QStringLiteral("Tile"), m_tile);
+    const QSize size = host.outerSize();
+    store.setValue(kWindow, QStringLiteral("Height"), numberText(twipsFromPixels(size.height(), host.verticalDpi())));
+    store.setValue(kWindow, QStringLiteral("Width"), numberText(twipsFromPixels(size.width(), host.horizontalDpi())));
+    store.setValue(kWindow, QStringLiteral("Tile"), m_tile);
 }

@@ -1,26 +1,26 @@
 #pragma once
-#include "app/ClsGlobalState.h"
-
+#include <QSize>
 #include <QString>
-#include <memory>
 
 class SettingsStore;
 
 // The main window's side of the workspace entries: recent files, the most recent file,
-// the window size in twips and the tiling.
+// the window's outer size in pixels and the tiling.
 class WorkspaceHost {
 public:
     virtual ~WorkspaceHost() = default;
-    virtual void RecentAdd(const QString &path) = 0;
-    virtual QString RecentPath(int index) = 0;
-    // Reads the most recent file at start-up, as the main window's ReadHexFile does.
-    virtual void RestoreHexFile(const QString &path) = 0;
-    virtual double HeightTwips() = 0;
-    virtual double WidthTwips() = 0;
-    virtual void setHeightTwips(double twips) = 0;
-    virtual void setWidthTwips(double twips) = 0;
-    virtual void mnuWindowTileH_Click() = 0;
-    virtual void mnuwindowTileV_Click() = 0;
+    virtual void addRecentFile(const QString &path) = 0;
+    virtual QString recentPath(int index) = 0;
+    // Reads the most recent file at start-up, as the main window's readHexFile does.
+    virtual void restoreHexFile(const QString &path) = 0;
+    // The outer size with the frame, and the logical resolution the size is measured in.
+    virtual QSize outerSize() = 0;
+    virtual void setOuterWidth(int pixels) = 0;
+    virtual void setOuterHeight(int pixels) = 0;
+    virtual int horizontalDpi() = 0;
+    virtual int verticalDpi() = 0;
+    virtual void tileHorizontally() = 0;
+    virtual void tileVertically() = 0;
 };
 
 // The user's preferences, held in memory for the whole run: loaded from the store by
@@ -28,69 +28,65 @@ public:
 class Settings {
 public:
     Settings();
-    ~Settings();
 
     // Reads every preference, then the workspace (host may be null: no workspace).
-    void Load(SettingsStore &store, WorkspaceHost *host)
+    void load(SettingsStore &store, WorkspaceHost *host)
     {
-        LoadPreferences(store);
+        loadPreferences(store);
         if (host)
-            RestoreWorkspace(store, *host);
+            restoreWorkspace(store, *host);
     }
     // Writes every preference, then the workspace.
-    void Save(SettingsStore &store, WorkspaceHost *host)
+    void save(SettingsStore &store, WorkspaceHost *host)
     {
-        SavePreferences(store);
+        savePreferences(store);
         if (host)
-            SaveWorkspace(store, *host);
+            saveWorkspace(store, *host);
     }
-    void LoadPreferences(SettingsStore &store);
-    void RestoreWorkspace(SettingsStore &store, WorkspaceHost &host);
-    void SavePreferences(SettingsStore &store);
-    void SaveWorkspace(SettingsStore &store, WorkspaceHost &host);
+    void loadPreferences(SettingsStore &store);
+    void restoreWorkspace(SettingsStore &store, WorkspaceHost &host);
+    void savePreferences(SettingsStore &store);
+    void saveWorkspace(SettingsStore &store, WorkspaceHost &host);
 
-    ClsGlobalState &GlobalState();
-
-    int SerielPort() const { return m_serielPort; }
-    void setSerielPort(int v) { m_serielPort = v; }
-    QString TerminalSpeed() const { return m_terminalSpeed; }
+    int serialPort() const { return m_serielPort; }
+    void setSerialPort(int v) { m_serielPort = v; }
+    QString terminalSpeed() const { return m_terminalSpeed; }
     void setTerminalSpeed(const QString &v) { m_terminalSpeed = v; }
-    int ASCIIBelow() const { return m_asciiBelow; }
-    void setASCIIBelow(int v) { m_asciiBelow = v; }
-    qint32 EchoColor() const { return m_echoColor; }
+    int asciiBelow() const { return m_asciiBelow; }
+    void setAsciiBelow(int v) { m_asciiBelow = v; }
+    qint32 echoColor() const { return m_echoColor; }
     void setEchoColor(qint32 v) { m_echoColor = v; }
-    qint32 ASCIIColor() const { return m_asciiColor; }
-    void setASCIIColor(qint32 v) { m_asciiColor = v; }
-    bool ReloadHex() const { return m_reloadHex; }
+    qint32 asciiColor() const { return m_asciiColor; }
+    void setAsciiColor(qint32 v) { m_asciiColor = v; }
+    bool reloadHex() const { return m_reloadHex; }
     void setReloadHex(bool v) { m_reloadHex = v; }
-    bool ReloadHexOnfocus() const { return m_reloadHexOnfocus; }
-    void setReloadHexOnfocus(bool v) { m_reloadHexOnfocus = v; }
-    bool PrintASCII() const { return m_printASCII; }
-    void setPrintASCII(bool v) { m_printASCII = v; }
-    bool Echo() const { return m_echo; }
+    bool reloadHexOnFocus() const { return m_reloadHexOnfocus; }
+    void setReloadHexOnFocus(bool v) { m_reloadHexOnfocus = v; }
+    bool printAscii() const { return m_printASCII; }
+    void setPrintAscii(bool v) { m_printASCII = v; }
+    bool echo() const { return m_echo; }
     void setEcho(bool v) { m_echo = v; }
-    bool UseExternalTerminal() const { return m_useExternalTerminal; }
+    bool useExternalTerminal() const { return m_useExternalTerminal; }
     void setUseExternalTerminal(bool v) { m_useExternalTerminal = v; }
-    QString Tile() const { return m_tile; }
+    QString tile() const { return m_tile; }
     void setTile(const QString &v) { m_tile = v; }
 
     // The device that "COM n" (n = 1..4) names on this system, from the "Ports" group.
-    QString PortDevice(int n) const;
+    QString portDevice(int n) const;
     void setPortDevice(int n, const QString &device);
-    static QString DefaultPortDevice(int n);
+    static QString defaultPortDevice(int n);
 
     // Megabytes of terminal text kept in memory before the oldest moves to a cache file.
-    int TerminalMemoryMB() const { return m_terminalMemoryMB; }
+    int terminalMemoryMB() const { return m_terminalMemoryMB; }
     void setTerminalMemoryMB(int v) { m_terminalMemoryMB = v; }
 
     // The user's text editor command ("Settings"/"Editor"); empty for the desktop's default.
-    QString Editor() const { return m_editor; }
+    QString editor() const { return m_editor; }
     void setEditor(const QString &v) { m_editor = v; }
 
     static constexpr int PortCount = 4;
 
 private:
-    std::unique_ptr<ClsGlobalState> m_globalState;
     int m_serielPort = 2;
     QString m_terminalSpeed = QStringLiteral("19200");
     int m_asciiBelow = 13;

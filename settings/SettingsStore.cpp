@@ -21,7 +21,7 @@ IniSettingsStore::IniSettingsStore(const QString &fileName)
 
 IniSettingsStore::~IniSettingsStore() = default;
 
-QString IniSettingsStore::GetSetting(const QString &section, const QString &key, const QString &defaultText)
+QString IniSettingsStore::value(const QString &section, const QString &key, const QString &defaultText)
 {
     const QVariant v = m_settings->value(section + QLatin1Char('/') + key);
     if (!v.isValid())
@@ -32,7 +32,7 @@ QString IniSettingsStore::GetSetting(const QString &section, const QString &key,
     return v.toString();
 }
 
-void IniSettingsStore::SaveSetting(const QString &section, const QString &key, const QString &text)
+void IniSettingsStore::setValue(const QString &section, const QString &key, const QString &text)
 {
     m_settings->setValue(section + QLatin1Char('/') + key, text);
 }

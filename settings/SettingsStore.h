@@ -8,8 +8,8 @@ class QSettings;
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
-    virtual QString GetSetting(const QString &section, const QString &key, const QString &defaultText) = 0;
-    virtual void SaveSetting(const QString &section, const QString &key, const QString &text) = 0;
+    virtual QString value(const QString &section, const QString &key, const QString &defaultText) = 0;
+    virtual void setValue(const QString &section, const QString &key, const QString &text) = 0;
 };
 
 // The INI file $XDG_CONFIG_HOME/Corvade/Corvade.conf through QSettings.
@@ -19,8 +19,8 @@ public:
     static QString defaultFileName();
     ~IniSettingsStore() override;
 
-    QString GetSetting(const QString &section, const QString &key, const QString &defaultText) override;
-    void SaveSetting(const QString &section, const QString &key, const QString &text) override;
+    QString value(const QString &section, const QString &key, const QString &defaultText) override;
+    void setValue(const QString &section, const QString &key, const QString &text) override;
 
     // Writes what was saved to the file. Returns false with a reason when it could not.
     bool flush(QString *reason);

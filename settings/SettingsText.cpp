@@ -5,21 +5,21 @@
 
 namespace SettingsText {
 
-QString NumberText(qint64 value)
+QString numberText(qint64 value)
 {
     return value < 0 ? QString::number(value) : QLatin1Char(' ') + QString::number(value);
 }
 
-QString NumberText(double value)
+QString numberText(double value)
 {
     if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9.0e15)
-        return NumberText(static_cast<qint64>(value));
+        return numberText(static_cast<qint64>(value));
     // 'g' with 17 digits reads back to the same double.
     QString digits = QString::number(std::fabs(value), 'g', 17);
     return (value < 0 ? QLatin1Char('-') : QLatin1Char(' ')) + digits;
 }
 
-double NumberValue(const QString &text)
+double numberValue(const QString &text)
 {
     int i = 0;
     const int n = text.size();
@@ -52,9 +52,9 @@ double NumberValue(const QString &text)
     return ok ? v : 0.0;
 }
 
-std::optional<qint64> IntegerValue(const QString &text, qint64 min, qint64 max)
+std::optional<qint64> integerValue(const QString &text, qint64 min, qint64 max)
 {
-    const double v = NumberValue(text);
+    const double v = numberValue(text);
     // nearbyint rounds with the default mode, which is to nearest, ties to even.
     const double r = std::nearbyint(v);
     if (!std::isfinite(r) || r < static_cast<double>(min) || r > static_cast<double>(max))

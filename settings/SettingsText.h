@@ -7,18 +7,18 @@
 namespace SettingsText {
 
 // " 13" for 13, "-5" for -5; a fraction only when the value has one.
-QString NumberText(double value);
-QString NumberText(qint64 value);
+QString numberText(double value);
+QString numberText(qint64 value);
 
 // Skips leading blanks, then takes the longest leading decimal number (sign, digits,
 // "." and fraction). Text without a leading number gives 0.
-double NumberValue(const QString &text);
+double numberValue(const QString &text);
 
 // The number rounded half to even, if it fits [min, max]; otherwise nothing.
-std::optional<qint64> IntegerValue(const QString &text, qint64 min, qint64 max);
+std::optional<qint64> integerValue(const QString &text, qint64 min, qint64 max);
 
 // Only the exact text "True" is true.
-inline bool BooleanValue(const QString &text) { return text == QLatin1String("True"); }
-inline QString BooleanText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
+inline bool booleanValue(const QString &text) { return text == QLatin1String("True"); }
+inline QString booleanText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
 
 } // namespace SettingsText

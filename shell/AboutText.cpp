@@ -6,12 +6,12 @@
 
 namespace AboutText {
 
-QString Caption()
+QString caption()
 {
     return QStringLiteral("About Corvade");
 }
 
-QString Version(const QString &programVersion)
+QString version(const QString &programVersion)
 {
     // Plain decimal parts, whatever the version text carries after them.
     const QStringList parts = programVersion.split(QLatin1Char('.'));
@@ -21,29 +21,29 @@ QString Version(const QString &programVersion)
     return QStringLiteral("Version ") + numbers.join(QLatin1Char('.'));
 }
 
-QString Title()
+QString title()
 {
     return QStringLiteral("Corvade\r\nCopyright (C) 2026 the Corvade developers");
 }
 
-QString Description(const KernelVersion &kernel)
+QString description(const KernelVersion &kernel)
 {
     QString text;
     bool match = false;
     // Only the first part tells whether a version was asked for: 0.3.1 counts as unknown.
     if (kernel[0] != 0) {
         text = QStringLiteral("Kernel version: ") + kernel.toString() + QStringLiteral("\r\n");
-        match = VersionMatch(kernel);
+        match = versionMatches(kernel);
     } else {
         text = QStringLiteral("Kernel version: Unknown\r\n");
     }
-    text += QStringLiteral("Compiled for use with Kernel version: ") + BuiltForKernelVersion().toString();
+    text += QStringLiteral("Compiled for use with Kernel version: ") + builtForKernelVersion().toString();
     if (!match)
         text += QStringLiteral("\r\nWARNING: Versions do not match");
     return text;
 }
 
-QString Disclaimer()
+QString disclaimer()
 {
     return QStringLiteral(
         "Corvade is free software for talking to 8051 boards. It comes with no warranty: "

@@ -10,13 +10,13 @@ inline constexpr const char *ContactEmail = "corvade@example.org";
 inline constexpr const char *WebPage = "https://corvade.example.org/";
 inline constexpr const char *MailSubject = "Corvade_1.0.0";
 
-QString Caption();
+QString caption();
 // "Version " and the program's own major.minor.revision.
-QString Version(const QString &programVersion);
-QString Title();
+QString version(const QString &programVersion);
+QString title();
 // The kernel version last reported against the one this program is built for, with a
 // warning when they differ or no version was asked for yet.
-QString Description(const KernelVersion &kernel);
-QString Disclaimer();
+QString description(const KernelVersion &kernel);
+QString disclaimer();
 
 } // namespace AboutText

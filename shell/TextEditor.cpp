@@ -1,6 +1,6 @@
 #include "shell/TextEditor.h"
 
-#include "shell/CExShell.h"
+#include "shell/DesktopShell.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -79,7 +79,7 @@ QString firstInstalled(const QString &list)
 
 } // namespace
 
-QStringList EditorCommand(const QString &editorCommand, const QString &path)
+QStringList editorCommandLine(const QString &editorCommand, const QString &path)
 {
     QStringList args = QProcess::splitCommand(editorCommand);
     if (!args.isEmpty() && !path.isEmpty())
@@ -87,7 +87,7 @@ QStringList EditorCommand(const QString &editorCommand, const QString &path)
     return args;
 }
 
-QString DefaultTextEntry()
+QString defaultTextEntry()
 {
     // The lists in the order the desktop consults them: the user's first, desktop-specific
     // ones before the general one, and the installed caches last.
@@ -122,7 +122,7 @@ QString DefaultTextEntry()
     return QString();
 }
 
-QString DesktopEntryExec(const QString &entryName)
+QString desktopEntryExec(const QString &entryName)
 {
     const QString file = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entryName);
     if (file.isEmpty())
@@ -130,7 +130,7 @@ QString DesktopEntryExec(const QString &entryName)
     return unescapeValue(keyFileValue(file, QStringLiteral("Desktop Entry"), QStringLiteral("Exec")));
 }
 
-QStringList DesktopExecCommand(const QString &exec, const QString &path)
+QStringList desktopExecCommand(const QString &exec, const QString &path)
 {
     // Arguments are separated by blanks; double quotes group, and inside them a backslash
     // escapes the next character.
@@ -192,13 +192,13 @@ QStringList DesktopExecCommand(const QString &exec, const QString &path)
     return args;
 }
 
-int32_t Open(const QString &editorCommand, const QString &path, bool wait)
+int32_t open(const QString &editorCommand, const QString &path, bool wait)
 {
-    QStringList args = EditorCommand(editorCommand, path);
+    QStringList args = editorCommandLine(editorCommand, path);
     if (args.isEmpty()) {
-        const QString entry = DefaultTextEntry();
+        const QString entry = defaultTextEntry();
         if (!entry.isEmpty())
-            args = DesktopExecCommand(DesktopEntryExec(entry), path);
+            args = desktopExecCommand(desktopEntryExec(entry), path);
     }
     if (args.isEmpty()) {
         // No text editor known: let the desktop choose by the file's own type.
@@ -206,9 +206,9 @@ int32_t Open(const QString &editorCommand, const QString &path, bool wait)
             return 0;
         return QDesktopServices::openUrl(QUrl::fromLocalFile(path)) ? 1 : 0;
     }
-    CExShell shell;
+    DesktopShell shell;
     const QString program = args.takeFirst();
-    return shell.RunProgram(program, args, wait);
+    return shell.runProgram(program, args, wait);
 }
 
 } // namespace TextEditor

@@ -10,18 +10,18 @@ namespace TextEditor {
 
 // The editor command split into program and arguments, with path added as one more argument
 // (nothing added when path is empty). Empty when the command is blank.
-QStringList EditorCommand(const QString &editorCommand, const QString &path);
+QStringList editorCommandLine(const QString &editorCommand, const QString &path);
 
 // The desktop entry chosen for "text/plain" in the mimeapps lists, empty when none is found.
-QString DefaultTextEntry();
+QString defaultTextEntry();
 // The Exec line of an installed desktop entry, empty when it cannot be found.
-QString DesktopEntryExec(const QString &entryName);
+QString desktopEntryExec(const QString &entryName);
 // An Exec line split by its own quoting rules, with the file field codes replaced by path
 // (dropped when path is empty) and the other field codes removed.
-QStringList DesktopExecCommand(const QString &exec, const QString &path);
+QStringList desktopExecCommand(const QString &exec, const QString &path);
 
 // Starts the editor on path (with no file when path is empty). Returns 1 when an editor was
 // started, 0 when not. The wait is meant for tests and scripted use.
-int32_t Open(const QString &editorCommand, const QString &path, bool wait = false);
+int32_t open(const QString &editorCommand, const QString &path, bool wait = false);
 
 } // namespace TextEditor

@@ -63,21 +63,21 @@ private:
 };
 } // namespace
 
-WriteResult WriteTerminalRtf(const TerminalStore &store, QIODevice &out)
+WriteResult writeTerminalRtf(const TerminalStore &store, QIODevice &out)
 {
     RtfOut rtf(out);
     rtf.raw("{\\rtf1\\ansi\\ansicpg1252\\deff0"
             "{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset0 Courier New;}}");
     rtf.newline();
-    // Index 0 of the table is the reader's default colour; ours start at 1.
+    // index 0 of the table is the reader's default colour; ours start at 1.
     QHash<ColorRef, int> index;
     rtf.raw("{\\colortbl;");
     for (ColorRef c : store.palette()) {
         if (index.contains(c))
             continue;
         index.insert(c, int(index.size()) + 1);
-        rtf.raw(QByteArray("\\red") + QByteArray::number(ColorRefRed(c)) + "\\green"
-                + QByteArray::number(ColorRefGreen(c)) + "\\blue" + QByteArray::number(ColorRefBlue(c)) + ';');
+        rtf.raw(QByteArray("\\red") + QByteArray::number(colorRefRed(c)) + "\\green"
+                + QByteArray::number(colorRefGreen(c)) + "\\blue" + QByteArray::number(colorRefBlue(c)) + ';');
     }
     rtf.raw("}");
     rtf.newline();

@@ -9,4 +9,4 @@ class TerminalStore;
 // "}" are escaped and bytes outside printable ASCII written as \'hh, so every byte
 // reads back as the character it showed. Each line end (CR LF, lone CR, lone LF)
 // becomes \par. Streams from the store block by block.
-WriteResult WriteTerminalRtf(const TerminalStore &store, QIODevice &out);
+WriteResult writeTerminalRtf(const TerminalStore &store, QIODevice &out);

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 
-void RenderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings,
+void renderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings,
                     const std::function<void(QByteArrayView text, ColorRef color)> &emitPiece)
 {
     // Unsigned comparison against a byte-sized limit: nothing is below 0, and 255 is
     // never below any limit a byte can hold.
-    const int below = settings.PrintASCII ? std::clamp(settings.ASCIIBelow, 0, 255) : 0;
+    const int below = settings.printAscii ? std::clamp(settings.asciiBelow, 0, 255) : 0;
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype i = 0;
@@ -41,19 +41,19 @@ void RenderDelivery(QByteArrayView bytes, const TerminalRenderSettings &settings
             numbers.append(form, k);
             ++i;
         }
-        emitPiece(numbers, settings.ASCIIColor);
+        emitPiece(numbers, settings.asciiColor);
     }
 }
 
-void TerminalRenderer::Receive(QByteArrayView bytes)
+void TerminalRenderer::receive(QByteArrayView bytes)
 {
     const TerminalStore::Batch batch(m_store);
-    RenderDelivery(bytes, m_settings, [this](QByteArrayView text, ColorRef color) {
+    renderDelivery(bytes, m_settings, [this](QByteArrayView text, ColorRef color) {
         m_store.append(text, color);
     });
 }
 
-void TerminalRenderer::AddString(const QString &text, ColorRef color)
+void TerminalRenderer::addText(const QString &text, ColorRef color)
 {
     QByteArray bytes(text.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -63,12 +63,12 @@ void TerminalRenderer::AddString(const QString &text, ColorRef color)
     m_store.append(bytes, color);
 }
 
-void TerminalRenderer::AddString(QByteArrayView latin1, ColorRef color)
+void TerminalRenderer::addText(QByteArrayView latin1, ColorRef color)
 {
     m_store.append(latin1, color);
 }
 
-void TerminalRenderer::InitRTF()
+void TerminalRenderer::clear()
 {
     m_store.clear();
 }

@@ -6,12 +6,12 @@
 #include <QDir>
 #include <QSaveFile>
 
-bool IsRtfFileName(const QString &fileName)
+bool isRtfFileName(const QString &fileName)
 {
     return fileName.contains(QLatin1String(".rtf"), Qt::CaseSensitive);
 }
 
-WriteResult WriteTerminalText(const TerminalStore &store, QIODevice &out)
+WriteResult writeTerminalText(const TerminalStore &store, QIODevice &out)
 {
     const bool ok = store.forEachPiece(0, store.size(), [&out](QByteArrayView piece, ColorRef) {
         return out.write(piece.data(), piece.size()) == piece.size();
@@ -21,14 +21,14 @@ WriteResult WriteTerminalText(const TerminalStore &store, QIODevice &out)
     return {};
 }
 
-WriteResult SaveTerminal(const TerminalStore &store, const QString &fileName)
+WriteResult saveTerminalFile(const TerminalStore &store, const QString &fileName)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return WriteResult::failure(QStringLiteral("Cannot create %1: %2")
                                         .arg(QDir::toNativeSeparators(fileName), file.errorString()));
-    const WriteResult written = IsRtfFileName(fileName) ? WriteTerminalRtf(store, file)
-                                                        : WriteTerminalText(store, file);
+    const WriteResult written = isRtfFileName(fileName) ? writeTerminalRtf(store, file)
+                                                        : writeTerminalText(store, file);
     if (!written.ok) {
         file.cancelWriting();
         return WriteResult::failure(QStringLiteral("Cannot write %1: %2")

@@ -8,11 +8,11 @@ class TerminalStore;
 
 // "Save Terminal window" writes RTF exactly when the chosen name contains ".rtf" with
 // this case, anywhere in it; the dialog's filter plays no part.
-bool IsRtfFileName(const QString &fileName);
+bool isRtfFileName(const QString &fileName);
 
 // The terminal's characters exactly as received, without formatting.
-WriteResult WriteTerminalText(const TerminalStore &store, QIODevice &out);
+WriteResult writeTerminalText(const TerminalStore &store, QIODevice &out);
 
 // Writes the file in the format its name asks for. The file is replaced only when the
 // whole text was written; on failure the reason is in the result.
-WriteResult SaveTerminal(const TerminalStore &store, const QString &fileName);
+WriteResult saveTerminalFile(const TerminalStore &store, const QString &fileName);

@@ -1,6 +1,6 @@
 #include "terminal/TerminalStore.h"
 
-#include "app/StatusSink.h"
+#include "core/StatusSink.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -224,7 +224,7 @@ void TerminalStore::spillOldBlocks()
 
 bool TerminalStore::openSpill()
 {
-    const QString folder = m_spillFolder.isEmpty() ? DefaultSpillFolder() : m_spillFolder;
+    const QString folder = m_spillFolder.isEmpty() ? defaultSpillFolder() : m_spillFolder;
     if (!QDir().mkpath(folder)) {
         reportError(QStringLiteral("ERROR: Cannot create the folder %1 for the terminal's older text; it stays in memory.")
                         .arg(QDir::toNativeSeparators(folder)));
@@ -233,7 +233,7 @@ bool TerminalStore::openSpill()
     static bool staleRemoved = false;
     if (!staleRemoved) {
         staleRemoved = true;
-        RemoveStaleSpillFiles(folder);
+        removeStaleSpillFiles(folder);
     }
     static int counter = 0;
     const QString name = QDir(folder).filePath(
@@ -326,7 +326,7 @@ void TerminalStore::reportError(const QString &text) const
         return;
     m_errorReported = true;
     if (m_status)
-        m_status->AppendStatus(text, true);
+        m_status->appendStatus(text, true);
 }
 
 TerminalStore::LineRange TerminalStore::line(qint64 n) const
@@ -460,12 +460,12 @@ qint64 TerminalStore::spilledBlocks() const
     return m_firstResident;
 }
 
-QString TerminalStore::DefaultSpillFolder()
+QString TerminalStore::defaultSpillFolder()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Corvade");
 }
 
-void TerminalStore::RemoveStaleSpillFiles(const QString &folder)
+void TerminalStore::removeStaleSpillFiles(const QString &folder)
 {
     const QDir dir(folder);
     const QStringList names = dir.entryList({spillPrefix() + QStringLiteral("*.spill")}, QDir::Files);

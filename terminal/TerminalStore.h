@@ -1,5 +1,5 @@
 #pragma once
-#include "terminal/ColorRef.h"
+#include "core/ColorRef.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -97,8 +97,8 @@ public:
     QString spillFileName() const { return m_spillFileName; }
 
     // Removes spill files left in folder by processes that are gone (a crash).
-    static void RemoveStaleSpillFiles(const QString &folder);
-    static QString DefaultSpillFolder();
+    static void removeStaleSpillFiles(const QString &folder);
+    static QString defaultSpillFolder();
 
 signals:
     void appended();

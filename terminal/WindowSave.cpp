@@ -1,7 +1,7 @@
 #include "terminal/WindowSave.h"
 
-#include "app/Prompter.h"
-#include "app/StatusSink.h"
+#include "core/Prompter.h"
+#include "core/StatusSink.h"
 #include "terminal/TerminalSave.h"
 #include "terminal/TerminalStore.h"
 
@@ -19,12 +19,12 @@ bool writeAll(QIODevice &out, const QByteArray &bytes)
 
 void reportFailure(const WriteResult &result, const QString &statusText, StatusSink &status)
 {
-    EndPartialStatusLine(statusText, status);
-    status.AppendStatus(QStringLiteral("ERROR: ") + result.error, true);
+    endPartialStatusLine(statusText, status);
+    status.appendStatus(QStringLiteral("ERROR: ") + result.error, true);
 }
 } // namespace
 
-WriteResult WriteStatusText(const QString &text, QIODevice &out)
+WriteResult writeStatusText(const QString &text, QIODevice &out)
 {
     bool ok = writeAll(out, QByteArrayLiteral("\""));
     for (qsizetype at = 0; ok && at < text.size(); at += StatusChunk)
@@ -35,13 +35,13 @@ WriteResult WriteStatusText(const QString &text, QIODevice &out)
     return {};
 }
 
-WriteResult SaveStatus(const QString &text, const QString &fileName)
+WriteResult saveStatusFile(const QString &text, const QString &fileName)
 {
     const QString shown = QDir::toNativeSeparators(fileName);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return WriteResult::failure(QStringLiteral("Cannot create %1: %2").arg(shown, file.errorString()));
-    const WriteResult written = WriteStatusText(text, file);
+    const WriteResult written = writeStatusText(text, file);
     if (!written.ok) {
         file.cancelWriting();
         return WriteResult::failure(QStringLiteral("Cannot write %1: %2").arg(shown, written.error));
@@ -51,13 +51,13 @@ WriteResult SaveStatus(const QString &text, const QString &fileName)
     return {};
 }
 
-void EndPartialStatusLine(const QString &statusText, StatusSink &status)
+void endPartialStatusLine(const QString &statusText, StatusSink &status)
 {
     if (!statusText.isEmpty() && !statusText.endsWith(QLatin1String("\r\n")))
-        status.AppendStatus(QString(), true);
+        status.appendStatus(QString(), true);
 }
 
-void SaveStatusWindow(const QString &statusText, QString &fileDialogName, Prompter &prompts,
+void saveStatusWindow(const QString &statusText, QString &fileDialogName, Prompter &prompts,
                       StatusSink &status)
 {
     const QString name = prompts.saveFileName(QStringLiteral("Save Status window"),
@@ -66,12 +66,12 @@ void SaveStatusWindow(const QString &statusText, QString &fileDialogName, Prompt
     if (name.isEmpty())
         return;
     fileDialogName = name;
-    const WriteResult result = SaveStatus(statusText, name);
+    const WriteResult result = saveStatusFile(statusText, name);
     if (!result.ok)
         reportFailure(result, statusText, status);
 }
 
-void SaveTerminalWindow(const TerminalStore *terminal, const QString &statusText, QString &fileDialogName,
+void saveTerminalWindow(const TerminalStore *terminal, const QString &statusText, QString &fileDialogName,
                         Prompter &prompts, StatusSink &status)
 {
     const QString name = prompts.saveFileName(
@@ -82,10 +82,10 @@ void SaveTerminalWindow(const TerminalStore *terminal, const QString &statusText
     fileDialogName = name;
     WriteResult result;
     if (terminal) {
-        result = SaveTerminal(*terminal, name);
+        result = saveTerminalFile(*terminal, name);
     } else {
         const TerminalStore fresh;
-        result = SaveTerminal(fresh, name);
+        result = saveTerminalFile(fresh, name);
     }
     if (!result.ok)
         reportFailure(result, statusText, status);

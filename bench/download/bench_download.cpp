@@ -3,10 +3,10 @@
 // host in CPU time. Prints figures only; it asserts nothing.
 //
 //   bench_download [--records N] [--baud RATE] [--board PATH]
-#include "app/StatusSink.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "core/StatusSink.h"
+#include "hexfile/HexFile.h"
 #include "hexfile/HexDownload.h"
-#include "hexfile/DownloadTestFiles.h"
+#include "support/TestFiles.h"
 #include "link/LinkDispatcher.h"
 #include "link/LinkTiming.h"
 #include "link/QtRequestTimer.h"
@@ -25,7 +25,7 @@
 namespace {
 class CountingSink : public StatusSink {
 public:
-    void AppendStatus(const QString &text, bool endLine) override
+    void appendStatus(const QString &text, bool endLine) override
     {
         if (endLine)
             last = current + text, current.clear();
@@ -75,9 +75,9 @@ int main(int argc, char *argv[])
     const QString hexPath = dir.filePath("image.hex");
     if (!dir.isValid() || !writeHexFile(hexPath, dataRecords(records, true)))
         return fail("cannot write the image");
-    clsDownloadHexFile hex;
+    HexFile hex;
     hex.setPath(hexPath);
-    if (hex.ReadHexFile() != 0)
+    if (hex.readHexFile() != 0)
         return fail("cannot read the image back");
 
     QProcess board;
@@ -111,18 +111,18 @@ int main(int argc, char *argv[])
     QElapsedTimer wall;
     const double cpuBefore = cpuSeconds();
     wall.start();
-    const bool ok = download.Download();
+    const bool ok = download.download();
     const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpuBefore;
 
     // Stop-and-wait: the two directions take turns, so their times add up.
     qint64 toKernel = 1;
-    for (const QString &line : hex.Records())
+    for (const QString &line : hex.records())
         toKernel += line.size();
-    const qint64 toHost = hex.RecordCount() + 1;
+    const qint64 toHost = hex.recordCount() + 1;
     const double lineLimit = double(toKernel + toHost) * 10.0 / baud;
 
-    std::printf("download of %d records (%lld data bytes) at %d baud: %s\n", hex.RecordCount(),
+    std::printf("download of %d records (%lld data bytes) at %d baud: %s\n", hex.recordCount(),
                 (long long)records * 16, baud, ok ? "Ok" : qPrintable(status.last));
     std::printf("  bytes on the wire   %lld to the kernel + %lld back = %lld\n", (long long)toKernel,
                 (long long)toHost, (long long)(toKernel + toHost));

@@ -1,7 +1,7 @@
 // Prints how long reading and checking large HEX files takes and how many status-log calls
 // the progress dots cost. Usage: bench_hexfile_read [records...]
-#include "app/StatusSink.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "core/StatusSink.h"
+#include "hexfile/HexFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,7 +15,7 @@ namespace {
 
 class CountingSink : public StatusSink {
 public:
-    void AppendStatus(const QString &text, bool) override
+    void appendStatus(const QString &text, bool) override
     {
         ++calls;
         chars += text.size();
@@ -72,15 +72,15 @@ int main(int argc, char **argv)
         const int runs = 5;
         qint64 best = -1;
         CountingSink sink;
-        clsDownloadHexFile hex;
+        HexFile hex;
         hex.setPath(path);
         for (int r = 0; r < runs; ++r) {
             sink = CountingSink();
             QElapsedTimer t;
             t.start();
-            const int result = hex.ReadHexFile(sink);
+            const int result = hex.readHexFile(sink);
             const qint64 ns = t.nsecsElapsed();
-            if (result != 0 || hex.RecordCount() != count) {
+            if (result != 0 || hex.recordCount() != count) {
                 std::fprintf(stderr, "read failed: %d\n", result);
                 return 1;
             }
@@ -100,7 +100,7 @@ int main(int argc, char **argv)
     t.start();
     int bad = 0;
     for (int i = 0; i < n; ++i)
-        bad += clsDownloadHexFile::CheckRecord(line) != 0;
+        bad += HexFile::checkRecord(line) != 0;
     const qint64 ns = t.nsecsElapsed();
     std::printf("CheckRecord on a 16-byte record: %.1f ns per line (%d failures)\n", double(ns) / n, bad);
     return 0;

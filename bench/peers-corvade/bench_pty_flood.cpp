@@ -7,12 +7,12 @@
 // Prints the consumption rate, the main thread's CPU per MB, the deliveries' mean size,
 // the longest event-loop turn, the frames painted and the key round trips.
 //   bench_pty_flood [MB] [text|ctrl]
-#include "app/StatusSink.h"
+#include "core/StatusSink.h"
 #include "link/LinkDispatcher.h"
 #include "link/QtRequestTimer.h"
 #include "link/SerialByteLink.h"
-#include "terminal/TerminalView.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalView.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -73,20 +73,20 @@ QByteArray floodData(qint64 size, bool ctrl)
 
 class NullStatus : public StatusSink {
 public:
-    void AppendStatus(const QString &, bool) override {}
+    void appendStatus(const QString &, bool) override {}
 };
 
 // What the terminal handler does with a delivery, without the port set-up around it.
 class ShowHandler : public LinkHandler {
 public:
     explicit ShowHandler(TerminalRenderer &renderer) : m_renderer(renderer) {}
-    void Receive(const QByteArray &Packet) override
+    void receive(const QByteArray &bytes) override
     {
         ++deliveries;
-        largest = std::max(largest, Packet.size());
-        m_renderer.Receive(Packet);
+        largest = std::max(largest, bytes.size());
+        m_renderer.receive(bytes);
     }
-    int PacketsToReceive() const override { return 1; }
+    int packetsToReceive() const override { return 1; }
     qint64 deliveries = 0;
     qsizetype largest = 0;
 
@@ -128,7 +128,7 @@ int main(int argc, char **argv)
     NullStatus status;
     LinkDispatcher dispatcher(link, requestTimer, joinTimer, status);
 
-    frmTerminal w;
+    TerminalWindow w;
     w.resize(1000, 700);
     w.show();
     w.renderer().setSettings({true, 13, 0x0000C0});
@@ -216,7 +216,7 @@ int main(int argc, char **argv)
             std::lock_guard<std::mutex> guard(keyLock);
             keySent[size_t(c - 'a')] = Clock::now();
         }
-        QCoreApplication::postEvent(&w.txtTerminal(),
+        QCoreApplication::postEvent(&w.view(),
                                     new QKeyEvent(QEvent::KeyPress, Qt::Key_A + (c - 'a'), Qt::NoModifier,
                                                   QString(QLatin1Char(c))));
     });
@@ -235,7 +235,7 @@ int main(int argc, char **argv)
     app.exec();
     keys.stop();
     const double cpu = threadCpuSeconds() - cpu0;
-    w.txtTerminal().flush();
+    w.view().flush();
     done = true;
     writer.join();
     reader.join();
@@ -253,7 +253,7 @@ int main(int argc, char **argv)
                 cpu / (double(written) / MB), handler->deliveries,
                 double(written) / double(std::max<qint64>(1, handler->deliveries)), qint64(handler->largest));
     std::printf("  longest gap between 1 ms ticks: %.2f ms; turns over 16 ms: %d; frames painted: %d\n", ms(longestTurn),
-                turnsOver16, w.txtTerminal().frames());
+                turnsOver16, w.view().frames());
     std::printf("  key round trips: %zu, median %.2f ms, p95 %.2f ms, max %.2f ms\n", keyMs.size(), pct(0.5),
                 pct(0.95), keyMs.empty() ? 0.0 : keyMs.back());
     std::printf("  characters held: %lld in %lld lines; store memory %.2f bytes per character\n", w.store().size(),
@@ -264,11 +264,11 @@ int main(int argc, char **argv)
     const Clock::time_point paint0 = Clock::now();
     for (int i = 0; i < 20; ++i) {
         const Clock::time_point p0 = Clock::now();
-        (void)w.txtTerminal().viewport()->grab();
+        (void)w.view().viewport()->grab();
         slowestPaint = std::max(slowestPaint, Clock::now() - p0);
     }
-    std::printf("  painting the %dx%d view: %.2f ms a frame (slowest %.2f ms)\n", w.txtTerminal().viewport()->width(),
-                w.txtTerminal().viewport()->height(), ms(Clock::now() - paint0) / 20, ms(slowestPaint));
+    std::printf("  painting the %dx%d view: %.2f ms a frame (slowest %.2f ms)\n", w.view().viewport()->width(),
+                w.view().viewport()->height(), ms(Clock::now() - paint0) / 20, ms(slowestPaint));
 
     // What the reading costs beside the showing: the same data through a fresh store in
     // deliveries of the size the link handed over.
@@ -278,7 +278,7 @@ int main(int argc, char **argv)
     const qsizetype piece = std::max<qsizetype>(1, qsizetype(total / std::max<qint64>(1, handler->deliveries)));
     const double bare0 = threadCpuSeconds();
     for (qsizetype at = 0; at < data.size(); at += piece)
-        renderer.Receive(QByteArrayView(data).sliced(at, std::min(piece, data.size() - at)));
+        renderer.receive(QByteArrayView(data).sliced(at, std::min(piece, data.size() - at)));
     const double bareCpu = threadCpuSeconds() - bare0;
     std::printf("  renderer and store alone: %.4f s per MB (%.0f MB/s)\n", bareCpu / (double(total) / MB),
                 double(total) / MB / bareCpu);

@@ -6,13 +6,13 @@
 // nothing.
 //
 //   bench_soak [--cycles N] [--hex FILE] [--greeting TEXT] [--board PATH]
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
-#include "app/Prompter.h"
-#include "link/BoardProcess.h"
+#include "app/MainWindow.h"
+#include "app/Application.h"
+#include "core/Prompter.h"
+#include "support/BoardProcess.h"
 #include "settings/Settings.h"
 #include "terminal/TerminalStore.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -110,11 +110,11 @@ int main(int argc, char *argv[])
     if (board.start({}, link).isEmpty())
         return fail(QStringLiteral("corvade-board did not start"));
     CountingPrompter prompts;
-    setPrompter(&prompts);
-    setCommandLinePath(hexPath);
     const Memory atStart = memory();
-    Main();
-    FrmMain &w = MainWindow();
+    auto corvade = std::make_unique<Application>(hexPath, &prompts);
+    corvade->start();
+    MainWindow &w = corvade->mainWindow();
+    Readiness &readiness = corvade->readiness();
 
     Memory afterFirst;
     QElapsedTimer clock;
@@ -126,7 +126,7 @@ int main(int argc, char *argv[])
         if (cycle > 1) {
             // The previous board still runs the program; the program notices it going.
             board.stop();
-            if (!QTest::qWaitFor([] { return !AppSettings().GlobalState().SerielReady(); }, 10000))
+            if (!QTest::qWaitFor([&readiness] { return !readiness.serialReady(); }, 10000))
                 return fail(QStringLiteral("cycle %1: the end of the board went unnoticed").arg(cycle));
             QFile::remove(link);
             if (board.start({}, link).isEmpty())
@@ -164,7 +164,7 @@ int main(int argc, char *argv[])
         controlLines.removeLast();
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         for (const QString &line : controlLines)
-            w.AppendStatus(line, true);
+            corvade->statusLog().appendStatus(line, true);
         QCoreApplication::processEvents();
     }
     const Memory afterControl = memory();
@@ -187,6 +187,6 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     board.stop();
-    ResetGlobalsForTest();
+    corvade.reset();
     return good == cycles ? 0 : 1;
 }

@@ -3,8 +3,8 @@
 #include "BenchUtil.h"
 #include "terminal/RtfWriter.h"
 #include "terminal/TerminalSave.h"
-#include "terminal/TerminalView.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalView.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,7 +24,7 @@ int main(int argc, char **argv)
         total = QByteArray(argv[1]).toLongLong() * MB;
 
     QTemporaryDir cache;
-    frmTerminal w;
+    TerminalWindow w;
     w.store().setSpillFolder(cache.path());
     w.resize(800, 600);
     w.show();
@@ -42,13 +42,13 @@ int main(int argc, char **argv)
         turn.start();
         const qsizetype n = qsizetype(std::min<qint64>(4096, total - fed));
         const qsizetype at = qsizetype(fed % (pattern.size() - 4096));
-        w.renderer().Receive(QByteArrayView(pattern).sliced(at, n));
+        w.renderer().receive(QByteArrayView(pattern).sliced(at, n));
         fed += n;
         if (++deliveries % 64 == 0)
             app.processEvents();
         longestTurn = std::max(longestTurn, turn.nsecsElapsed());
     }
-    w.txtTerminal().flush();
+    w.view().flush();
     app.processEvents();
     const double feedSeconds = double(t.nsecsElapsed()) / 1e9;
     const TerminalStore &s = w.store();
@@ -64,15 +64,15 @@ int main(int argc, char **argv)
 
     // Scroll to the very top: the oldest text comes back from the spill file.
     t.restart();
-    w.txtTerminal().setFollow(false);
-    w.txtTerminal().verticalScrollBar()->setValue(0);
-    w.txtTerminal().viewport()->repaint();
+    w.view().setFollow(false);
+    w.view().verticalScrollBar()->setValue(0);
+    w.view().viewport()->repaint();
     std::printf("  jump to the first line and paint: %.2f ms\n", t.nsecsElapsed() / 1e6);
 
     for (bool rtf : {false, true}) {
         CountingDevice out;
         t.restart();
-        const WriteResult r = rtf ? WriteTerminalRtf(s, out) : WriteTerminalText(s, out);
+        const WriteResult r = rtf ? writeTerminalRtf(s, out) : writeTerminalText(s, out);
         const double secs = double(t.nsecsElapsed()) / 1e9;
         std::printf("  save as %s: %s, %.0f MB written in %.1f s (%.0f MB/s)%s\n", rtf ? "RTF" : "text",
                     r.ok ? "ok" : qPrintable(r.error), double(out.count) / MB, secs,

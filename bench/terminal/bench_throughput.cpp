@@ -1,8 +1,8 @@
 // Feeds 10 MB of mixed board output through the renderer, store and an offscreen view,
 // one delivery per event-loop turn, and prints rates, the longest stall and memory.
 #include "BenchUtil.h"
-#include "terminal/TerminalView.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalView.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,7 +20,7 @@ int main(int argc, char **argv)
     QRandomGenerator rng(1234);
     const QByteArray data = mixedOutput(rng, Total);
 
-    frmTerminal w;
+    TerminalWindow w;
     w.resize(800, 600);
     w.show();
     w.renderer().setSettings({true, 13, 0x0000C0});
@@ -60,10 +60,10 @@ int main(int argc, char **argv)
         }
         const qsizetype n = sizes[next++];
         const qint64 mbBefore = offset / MB;
-        w.renderer().Receive(QByteArrayView(data).sliced(offset, n));
+        w.renderer().receive(QByteArrayView(data).sliced(offset, n));
         // The user types now and then; the echo goes in between.
         if (next % 200 == 0)
-            w.renderer().AddString(QStringLiteral("k"), 0xC00000);
+            w.renderer().addText(QStringLiteral("k"), 0xC00000);
         offset += n;
         if (offset / MB != mbBefore && mbBefore < 10) {
             mbNanos[mbBefore] = mbTimer.nsecsElapsed();
@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     feeder.start();
     app.exec();
     const double seconds = double(total.nsecsElapsed()) / 1e9;
-    w.txtTerminal().flush();
+    w.view().flush();
     const qint64 rssAfter = procStatusBytes("VmRSS:");
     const TerminalStore &s = w.store();
 
@@ -84,7 +84,7 @@ int main(int argc, char **argv)
     std::printf("  first MB: %.1f ms   tenth MB: %.1f ms   tenth/first: %.2f\n", mbNanos[0] / 1e6,
                 mbNanos[9] / 1e6, double(mbNanos[9]) / double(std::max<qint64>(1, mbNanos[0])));
     std::printf("  longest event-loop stall: %.2f ms   turns over 16 ms: %d   frames painted: %d\n",
-                longestStall / 1e6, stalls16, w.txtTerminal().frames());
+                longestStall / 1e6, stalls16, w.view().frames());
     std::printf("  characters held: %lld   lines: %lld   colours: %zu\n", s.size(), s.lineCount(),
                 s.palette().size());
     std::printf("  store memory: %.3f bytes per character (%.2f MB per MB held)\n",
@@ -102,7 +102,7 @@ int main(int argc, char **argv)
     t.start();
     for (qsizetype n : sizes) {
         const qint64 mbBefore = offset / MB;
-        r.Receive(QByteArrayView(data).sliced(offset, n));
+        r.receive(QByteArrayView(data).sliced(offset, n));
         offset += n;
         if (offset / MB != mbBefore) {
             if (mbBefore == 0)

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the record check (as one line) and to the file reader (as a
 // whole file) and traps when an invariant of the reader does not hold.
-#include "app/StatusSink.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "core/StatusSink.h"
+#include "hexfile/HexFile.h"
 
 #include <QFile>
 #include <QString>
@@ -14,7 +14,7 @@ namespace {
 
 class CountingSink : public StatusSink {
 public:
-    void AppendStatus(const QString &text, bool endLine) override
+    void appendStatus(const QString &text, bool endLine) override
     {
         if (endLine)
             __builtin_trap(); // the reader never ends a line itself
@@ -69,25 +69,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *bytes = reinterpret_cast<const char *>(data);
 
     const QString line = QString::fromLatin1(bytes, qsizetype(size));
-    if (!isResult(clsDownloadHexFile::CheckRecord(line)))
+    if (!isResult(HexFile::checkRecord(line)))
         __builtin_trap();
     QString pair = line.left(3);
-    const int v = HexByteValue(pair);
+    const int v = hexByteValue(pair);
     if (v < 0 || v > 255)
         __builtin_trap();
 
     scratch.write(data, size);
     CountingSink sink;
-    clsDownloadHexFile hex;
+    HexFile hex;
     hex.setPath(scratch.path);
-    const int r = hex.ReadHexFile(sink);
+    const int r = hex.readHexFile(sink);
     if (!isResult(r))
         __builtin_trap();
-    if (sink.dots != hex.RecordCount())
+    if (sink.dots != hex.recordCount())
         __builtin_trap();
     qsizetype stored = 0;
-    for (const QString &record : hex.Records()) {
-        if (record.contains(QLatin1Char('\r')) || clsDownloadHexFile::CheckRecord(record) != 0)
+    for (const QString &record : hex.records()) {
+        if (record.contains(QLatin1Char('\r')) || HexFile::checkRecord(record) != 0)
             __builtin_trap();
         stored += record.size() + 1; // at least one terminator each, but the last
     }

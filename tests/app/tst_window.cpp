@@ -1,11 +1,12 @@
 // The main window in the test process, without a board: the readiness modes, the child
 // windows and menus, the file commands, and what the window keeps in the settings store from
 // one run to the next.
-#include "app/ClsGlobalState.h"
-#include "app/FrmMain.h"
-#include "app/FrmStatus.h"
-#include "app/ModGlobal.h"
-#include "hexfile/ClsDownloadHexFile.h"
+#include "core/Readiness.h"
+#include "app/MainWindow.h"
+#include "widgets/StatusWindow.h"
+#include "widgets/TerminalWindow.h"
+#include "app/Application.h"
+#include "hexfile/HexFile.h"
 #include "settings/Settings.h"
 #include "support/TestDoubles.h"
 #include "support/TestFiles.h"
@@ -18,19 +19,21 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 QMdiSubWindow *frameOf(QWidget *w) { return w ? qobject_cast<QMdiSubWindow *>(w->parentWidget()) : nullptr; }
 
 // Status above terminal (or left of it), both as wide (or high) as the client area.
-bool tiled(FrmMain &w, Qt::Orientation orientation)
+bool tiled(MainWindow &w, Qt::Orientation orientation)
 {
-    const QRect status = frameOf(w.frmStatus())->geometry(), terminal = frameOf(w.frmTerminal())->geometry();
+    const QRect status = frameOf(w.statusWindow())->geometry(), terminal = frameOf(w.terminalWindow())->geometry();
     const QRect both = status.united(terminal), area = w.mdiArea()->viewport()->rect();
     return both == area && (orientation == Qt::Horizontal ? terminal.y() > status.y() : terminal.x() > status.x());
 }
 
 // The four recent-file items of the File menu, "-" for a hidden one.
-QStringList recentItems(FrmMain &w)
+QStringList recentItems(MainWindow &w)
 {
     QStringList items;
     for (int i = 0; i < 4; ++i) {
@@ -45,19 +48,21 @@ class TestWindow : public QObject {
     Q_OBJECT
     TestFolder m_dir;
     ScriptedPrompter m_prompts;
+    std::unique_ptr<Application> m_app;
 
-    // The window as the program builds it, with the settings it loads at start-up.
-    FrmMain &start(const QString &commandLine = {})
+    // The program as main() starts it, with a port that names no device (its box is
+    // answered Ignore), so no kernel is asked.
+    MainWindow &start(const QString &commandLine = {})
     {
-        ResetGlobalsForTest();
+        m_app.reset();
+        QSettings(storeFile(), QSettings::IniFormat).setValue("Ports/COM 2", m_dir.filePath("no-such-device"));
         m_prompts = ScriptedPrompter();
-        setPrompter(&m_prompts);
-        setCommandLinePath(commandLine);
-        AppSettings();
-        MainWindow().show();
+        m_app = std::make_unique<Application>(commandLine, &m_prompts);
+        m_app->start();
         QCoreApplication::processEvents();
-        return MainWindow();
+        return m_app->mainWindow();
     }
+    void appendStatus(const QString &text, bool endLine) { m_app->statusLog().appendStatus(text, endLine); }
     QString storeFile() const { return m_dir.filePath(QStringLiteral("config/Corvade/Corvade.conf")); }
     QString hex(const QString &name, const QByteArray &text = ":03000000020003F8\r\n:00000001FF\r\n")
     {
@@ -70,7 +75,7 @@ private slots:
         QDir(m_dir.filePath(QStringLiteral("config"))).removeRecursively();
         qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
     }
-    void cleanup() { ResetGlobalsForTest(); }
+    void cleanup() { m_app.reset(); }
 
     // What the window is told as a file and the port come and go; the Kernel menu is on
     // exactly when both are ready.
@@ -93,58 +98,60 @@ private slots:
         QFETCH(QStringList, seen);
         Journal journal;
         RecordingView view(&journal);
-        ClsGlobalState state(&view);
+        Readiness state(&view);
         QCOMPARE(journal.events, (QStringList{"caption:Corvade - No File loaded", "kernel:off", "kernel:off"}));
         journal.events.clear();
         for (const QString &step : steps) {
             if (step.startsWith(QLatin1String("file ")))
-                state.FileReadyMode(step.mid(5));
+                state.setFileReady(step.mid(5));
             else if (step == QLatin1String("no file"))
-                state.FileNotReadyMode();
+                state.setFileNotReady();
             else
-                step == QLatin1String("port") ? state.SerielReadyMode() : state.SerielNotReadyMode();
-            QCOMPARE(view.kernelEnabled, state.FileReady() && state.SerielReady());
+                step == QLatin1String("port") ? state.setSerialReady() : state.setSerialNotReady();
+            QCOMPARE(view.kernelEnabled, state.fileReady() && state.serialReady());
         }
         QCOMPARE(journal.events, seen);
     }
 
     void startUpAndTheStatusLog()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         QCOMPARE(w.windowTitle(), QStringLiteral("Corvade - No file loaded"));
         // The Kernel menu and its items, and so their shortcuts, are off.
-        QVERIFY(!w.mnuKernel()->menuAction()->isEnabled() && !w.action("mnuKernelDownload")->isEnabled());
+        QVERIFY(!w.kernelMenu()->menuAction()->isEnabled() && !w.action("mnuKernelDownload")->isEnabled());
         QCOMPARE(recentItems(w), QStringList(4, QStringLiteral("-")));
         QVERIFY(tiled(w, Qt::Horizontal));
-        w.AppendStatus(QStringLiteral("Reading Hex file"), false);
-        w.AppendStatus(QStringLiteral("Ok"), true);
-        w.AppendStatus(QString(), true);
+        w.action(QStringLiteral("mnuViewStatus"))->trigger(); // closed and opened: empty,
+        w.action(QStringLiteral("mnuViewStatus"))->trigger(); // without the port's start-up lines
+        appendStatus(QStringLiteral("Reading Hex file"), false);
+        appendStatus(QStringLiteral("Ok"), true);
+        appendStatus(QString(), true);
         QCOMPARE(w.statusText(), QStringLiteral("Reading Hex fileOk\r\n\r\n"));
-        QPlainTextEdit *view = w.frmStatus()->lblStatus();
+        QPlainTextEdit *view = w.statusWindow()->textView();
         QCOMPARE(view->toPlainText(), QStringLiteral("Reading Hex fileOk\n\n"));
         QCOMPARE(view->textCursor().position(), view->document()->characterCount() - 1);
         // Closed by the user: the next line opens a fresh window holding just that line, and
         // the check mark stays off.
         QVERIFY(w.action(QStringLiteral("mnuViewStatus"))->isChecked());
-        frameOf(w.frmStatus())->close();
+        frameOf(w.statusWindow())->close();
         QCoreApplication::processEvents();
-        QVERIFY(!w.frmStatus() && !w.action(QStringLiteral("mnuViewStatus"))->isChecked());
-        w.AppendStatus(QStringLiteral("ERROR: Request time out"), true);
+        QVERIFY(!w.statusWindow() && !w.action(QStringLiteral("mnuViewStatus"))->isChecked());
+        appendStatus(QStringLiteral("ERROR: Request time out"), true);
         QCOMPARE(w.statusText(), QStringLiteral("ERROR: Request time out\r\n"));
         QVERIFY(!w.action(QStringLiteral("mnuViewStatus"))->isChecked());
     }
 
     void statusAndWindowMenus()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         QAction *status = w.action(QStringLiteral("mnuViewStatus"));
         // "&Status" twice: closes (the log goes with it), then opens empty.
-        w.AppendStatus(QStringLiteral("something"), true);
+        appendStatus(QStringLiteral("something"), true);
         status->trigger();
         QCoreApplication::processEvents();
-        QVERIFY(!w.frmStatus() && !status->isChecked());
+        QVERIFY(!w.statusWindow() && !status->isChecked());
         status->trigger();
-        QVERIFY(w.frmStatus() && status->isChecked() && w.statusText().isEmpty());
+        QVERIFY(w.statusWindow() && status->isChecked() && w.statusText().isEmpty());
         // The Window menu lists the children, made anew each time it opens.
         QMenu *menu = w.findChild<QMenu *>(QStringLiteral("mnuWindow"));
         QMetaObject::invokeMethod(menu, "aboutToShow");
@@ -153,17 +160,17 @@ private slots:
         QVERIFY(menu->actions()[3]->text().endsWith(QLatin1String("Terminal")));
         QVERIFY(menu->actions()[4]->text().endsWith(QLatin1String("Status")));
         menu->actions()[3]->trigger();
-        QCOMPARE(w.mdiArea()->activeSubWindow(), frameOf(w.frmTerminal()));
+        QCOMPARE(w.mdiArea()->activeSubWindow(), frameOf(w.terminalWindow()));
     }
 
     void workspaceSurvivesRestart()
     {
-        FrmMain &w = start();
+        MainWindow &w = start();
         const QString first = hex(QStringLiteral("first.hex")), second = hex(QStringLiteral("second.hex"));
-        w.ReadHexFile(first);
-        w.ReadHexFile(second);
+        w.readHexFile(first);
+        w.readHexFile(second);
         w.action(QStringLiteral("mnuFileRecentfiles1"))->trigger();
-        QCOMPARE(HexFile().Path(), first);
+        QCOMPARE(m_app->hexFile().path(), first);
         const QStringList items{"first.hex", "second.hex", "first.hex", "-"};
         QCOMPARE(recentItems(w), items);
         w.action(QStringLiteral("mnuwindowTileV"))->trigger();
@@ -172,14 +179,13 @@ private slots:
         QVERIFY(tiled(w, Qt::Vertical));
         w.resize(700, 500);
         QCoreApplication::processEvents();
-        const double height = w.HeightTwips();
+        const int height = w.outerSize().height();
         w.close(); // by the user, which saves the settings
         QCoreApplication::processEvents();
-        QVERIFY(!AppSettingsExists());
         QCOMPARE(QSettings(storeFile(), QSettings::IniFormat).value("FileList/Recent 1").toString(), second);
         QVERIFY(tiled(start(), Qt::Vertical));
-        QCOMPARE(MainWindow().HeightTwips(), height);
-        QCOMPARE(recentItems(MainWindow()), items);
+        QCOMPARE(m_app->mainWindow().outerSize().height(), height);
+        QCOMPARE(recentItems(m_app->mainWindow()), items);
     }
 
     // With "Reload Hex" on, the last file is read at start-up, unless the command line names one.
@@ -191,29 +197,29 @@ private slots:
         store.sync();
         QCOMPARE(start().windowTitle(), QStringLiteral("Corvade - recent.hex"));
         QCOMPARE(start(hex(QStringLiteral("named.hex"))).windowTitle(), QStringLiteral("Corvade - named.hex"));
-        QCOMPARE(MainWindow().statusText(), QStringLiteral("Reading Hex file..Ok\r\n")); // that file only
+        QVERIFY(m_app->mainWindow().statusText().startsWith(QStringLiteral("Reading Hex file..Ok\r\n"))); // that file only
     }
 
     // Coming back from another program reads the file again, but not at start-up and not with
     // "Reload hex file when receiving focus" off.
     void comingBackReadsTheFileAgain()
     {
-        FrmMain &w = start(hex(QStringLiteral("act.hex")));
+        MainWindow &w = start(hex(QStringLiteral("act.hex")));
         const auto reads = [&w] { return w.statusText().count(QStringLiteral("Reading Hex file")); };
         w.applicationStateChanged(Qt::ApplicationActive); // at start-up: not a coming back
         hex(QStringLiteral("act.hex"), ":0100000000FF\r\n");
         w.applicationStateChanged(Qt::ApplicationInactive);
         QCOMPARE(reads(), 1);
         w.applicationStateChanged(Qt::ApplicationActive);
-        QVERIFY(reads() == 2 && HexFile().RecordCount() == 1);
-        AppSettings().setReloadHexOnfocus(false);
+        QVERIFY(reads() == 2 && m_app->hexFile().recordCount() == 1);
+        m_app->settings().setReloadHexOnFocus(false);
         w.applicationStateChanged(Qt::ApplicationInactive);
         w.applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(reads(), 2);
 
         // Nothing loaded (a "&Load..." cancelled): coming back opens the file dialog, and
         // coming back while it is open opens no second one. The file chosen is read.
-        FrmMain &empty = start();
+        MainWindow &empty = start();
         m_prompts.fileNames << QString() << hex(QStringLiteral("chosen.hex"));
         empty.action(QStringLiteral("mnuFileLoad"))->trigger();
         m_prompts.whileDialogOpen = [&empty] {

@@ -7,7 +7,7 @@
 #include "settings/Settings.h"
 #include "support/ProgramRig.h"
 #include "support/TestFiles.h"
-#include "terminal/frmTerminal.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QAction>
 #include <QRegularExpression>
@@ -134,7 +134,7 @@ class TestFaultMatrix : public QObject {
         return !device.isEmpty();
     }
     // The command's status lines, joined with line feeds.
-    static QString run(FrmMain &w, const QString &action)
+    static QString run(MainWindow &w, const QString &action)
     {
         const qsizetype from = w.statusText().size();
         w.action(action)->trigger();
@@ -195,7 +195,7 @@ private slots:
         // The program starts on a well-behaved board, unless the fault is met at start-up.
         QVERIFY(joinBoard(command.isEmpty() ? options : QStringList()));
         m_rig.configure(m_rig.linkPath());
-        FrmMain &w = m_rig.startProgram(m_rig.path(QStringLiteral("three.hex")));
+        MainWindow &w = m_rig.startProgram(m_rig.path(QStringLiteral("three.hex")));
         const qint64 sent = m_cable->fromBoard;
         QString lines = statusLines(w.statusText(), w.statusText().indexOf("Getting Kernel")).join('\n');
         if (!command.isEmpty()) {
@@ -203,10 +203,10 @@ private slots:
             lines = run(w, command);
         }
         QVERIFY2(matchesOne(lines, endings), qPrintable(QStringLiteral("lines:\n%1\n%2").arg(lines, why)));
-        QVERIFY(!Link().dispatcher().isWaiting());
+        QVERIFY(!m_rig.app->link().dispatcher().isWaiting());
         QCOMPARE(m_rig.prompts.messages, QStringList());
         if (command.endsWith("Run"))
-            QVERIFY(!Runner().currentTerminal() && !w.terminalWindow()->KeyPress('x'));
+            QVERIFY(!m_rig.app->run().currentTerminal() && !w.terminalWindow()->keyPress('x'));
         if (options.contains("--delay") && lines.endsWith("time out")) {
             // The late answer (the 4 bytes of a version) reaches the program, which drops it.
             const QString log = w.statusText();
@@ -216,7 +216,7 @@ private slots:
 
         // The user resets the board and tries again. Only a closed port is opened first.
         const bool lost = options.contains("--pull-at");
-        QCOMPARE(AppSettings().GlobalState().SerielReady(), !lost);
+        QCOMPARE(m_rig.app->readiness().serialReady(), !lost);
         if (lost)
             m_cable = std::make_unique<Cable>(m_rig.linkPath());
         QVERIFY(joinBoard({}));

@@ -1,15 +1,15 @@
 // The HEX file: reading and checking it, how a load reports its outcome, the recent-file
 // list, and the download loop on the fake link: what goes on the wire, the progress, the
 // result, and how a transfer ends on refusals, time-outs, failed writes and other commands.
-#include "app/ClsGlobalState.h"
-#include "hexfile/ClsDownloadHexFile.h"
-#include "hexfile/ClsRecentFileList.h"
+#include "core/Readiness.h"
+#include "hexfile/HexFile.h"
+#include "hexfile/RecentFiles.h"
 #include "hexfile/HexDownload.h"
 #include "hexfile/HexLoad.h"
 #include "hexfile/RecentFileMenu.h"
 #include "link/FakeByteLink.h"
 #include "link/LinkDispatcher.h"
-#include "link/clsRun.h"
+#include "link/RunRequest.h"
 #include "support/TestDoubles.h"
 #include "support/TestFiles.h"
 
@@ -58,7 +58,7 @@ struct Rig {
     FakeRequestTimer join{60ms};
     RecordingStatus status;
     LinkDispatcher dispatcher{link, request, join, status};
-    clsDownloadHexFile hex;
+    HexFile hex;
     HexDownload download{dispatcher, hex};
     Script script;
     std::function<void(int index)> beforeAnswer = [](int) {};
@@ -69,7 +69,7 @@ struct Rig {
     {
         link.open(QStringLiteral("fake"), 19200);
         hex.setPath(dir.filePath("file.hex"));
-        if (!writeHexFile(hex.Path(), records) || hex.ReadHexFile() != 0)
+        if (!writeHexFile(hex.path(), records) || hex.readHexFile() != 0)
             qFatal("cannot read the test file");
         link.onWrite = [this](int index) {
             beforeAnswer(index);
@@ -81,7 +81,7 @@ struct Rig {
                 else if (reply == "~")
                     link.pull();
                 else if (reply == "^")
-                    dispatcher.setCurrentHandler(other = std::make_shared<clsRun>(dispatcher));
+                    dispatcher.setCurrentHandler(other = std::make_shared<RunRequest>(dispatcher));
                 else
                     link.inject(reply);
             }
@@ -92,14 +92,14 @@ struct Rig {
     {
         QList<QByteArray> out;
         for (int n : order)
-            out << (n == 0 ? QByteArray("\x02") : hex.Records().at(n - 1).toLatin1());
+            out << (n == 0 ? QByteArray("\x02") : hex.records().at(n - 1).toLatin1());
         return out;
     }
 };
 
 QStringList abortLines(const QString &first)
 {
-    return {first, clsDownloadHexFile::transmissionErrorText(), clsDownloadHexFile::notDownloadedText()};
+    return {first, HexFile::transmissionErrorText(), HexFile::notDownloadedText()};
 }
 } // namespace
 
@@ -120,14 +120,14 @@ private slots:
         QTest::newRow("tab is text") << ":00000001FF\t" << 0;
         QTest::newRow("line feed inside") << ":0100000041BE\n:00000001FF" << -2;
         QTest::newRow("DEL") << ":00000001FF\x7f" << -2;
-        QTest::newRow("longest allowed") << ":" + QString(clsDownloadHexFile::MaxLineLength - 1, '0') << 0;
-        QTest::newRow("one past the longest") << ":" + QString(clsDownloadHexFile::MaxLineLength, '0') << -2;
+        QTest::newRow("longest allowed") << ":" + QString(HexFile::MaxLineLength - 1, '0') << 0;
+        QTest::newRow("one past the longest") << ":" + QString(HexFile::MaxLineLength, '0') << -2;
     }
     void checkRecord()
     {
         QFETCH(QString, line);
         QFETCH(int, result);
-        QCOMPARE(clsDownloadHexFile::CheckRecord(line), result);
+        QCOMPARE(HexFile::checkRecord(line), result);
     }
 
     // A failed line keeps the records before it; a dot per record, in a few log updates.
@@ -159,10 +159,10 @@ private slots:
         QFETCH(int, result);
         QFETCH(QStringList, records);
         RecordingStatus status;
-        clsDownloadHexFile hex(&status);
+        HexFile hex(&status);
         hex.setPath(m_dir.file("read.hex", content));
-        QCOMPARE(hex.ReadHexFile(), result);
-        QCOMPARE(hex.Records(), records);
+        QCOMPARE(hex.readHexFile(), result);
+        QCOMPARE(hex.records(), records);
         QCOMPARE(status.text, "Reading Hex file" + QString(records.size(), '.'));
         QVERIFY2(status.calls < 100, qPrintable(QString::number(status.calls)));
     }
@@ -217,20 +217,20 @@ private slots:
         RecordingStatus status(&journal);
         ScriptedPrompter prompter(&journal);
         RecordingView view(&journal);
-        ClsGlobalState state(&view);
-        clsDownloadHexFile hex;
+        Readiness state(&view);
+        HexFile hex;
         const auto loadCommand = [&] { journal.events << "load command"; };
-        state.SerielReadyMode();
+        state.setSerialReady();
         if (preload)
-            HexLoad::ReadHexFile(hex, good, status, prompter, state, loadCommand);
+            HexLoad::readHexFile(hex, good, status, prompter, state, loadCommand);
         journal.events.clear();
 
         const QString asked = path.isEmpty() || path.startsWith('/') ? path : m_dir.filePath(path);
-        HexLoad::ReadHexFile(hex, asked, status, prompter, state, loadCommand);
+        HexLoad::readHexFile(hex, asked, status, prompter, state, loadCommand);
         QCOMPARE(journal.events, events.replaceInStrings("@", m_dir.path() + '/'));
-        QCOMPARE(state.FileReady(), fileReady);
-        QCOMPARE(hex.RecordCount(), records);
-        QCOMPARE(hex.Path(), path.isEmpty() ? QString() : asked); // kept whatever the outcome
+        QCOMPARE(state.fileReady(), fileReady);
+        QCOMPARE(hex.recordCount(), records);
+        QCOMPARE(hex.path(), path.isEmpty() ? QString() : asked); // kept whatever the outcome
         QCOMPARE(prompter.icons, QList<Prompter::Icon>(prompter.icons.size(), Prompter::Icon::Exclamation));
     }
 
@@ -253,21 +253,21 @@ private slots:
         QFETCH(QStringList, added);
         QFETCH(QStringList, paths);
         FakeMenu menu;
-        clsRecentFileList list(&menu), bare;
+        RecentFiles list(&menu), bare;
         for (const QString &p : added) {
-            list.Add(p);
-            bare.Add(p);
+            list.add(p);
+            bare.add(p);
         }
         for (int i = 0; i < 4; ++i) {
             const bool shown = i < paths.size();
-            QCOMPARE(list.GetPath(i), paths.value(i));
-            QCOMPARE(list.Caption(i), shown ? paths[i].mid(paths[i].lastIndexOf('/') + 1) : QString());
-            QCOMPARE(menu.captions[i], list.Caption(i));
+            QCOMPARE(list.pathAt(i), paths.value(i));
+            QCOMPARE(list.caption(i), shown ? paths[i].mid(paths[i].lastIndexOf('/') + 1) : QString());
+            QCOMPARE(menu.captions[i], list.caption(i));
             QCOMPARE(menu.visible[i], shown);
-            QCOMPARE(list.ItemVisible(i), shown);
-            QCOMPARE(bare.ItemVisible(i), shown);
+            QCOMPARE(list.itemVisible(i), shown);
+            QCOMPARE(bare.itemVisible(i), shown);
         }
-        QVERIFY(!list.ItemVisible(-1) && !list.ItemVisible(4));
+        QVERIFY(!list.itemVisible(-1) && !list.itemVisible(4));
     }
 
     void transfer_data()
@@ -327,12 +327,12 @@ private slots:
         bool hung = false;
         QTimer::singleShot(30000, &rig.link, [&] { hung = true; rig.dispatcher.abortExchange(); });
 
-        QCOMPARE(rig.download.Download(), ok);
+        QCOMPARE(rig.download.download(), ok);
         QVERIFY(!hung);
         QCOMPARE(rig.link.writes(), rig.wire(wire));
         QCOMPARE(rig.status.lines(), lines);
         QVERIFY(!rig.request.isEnabled() && !rig.hex.isDownloading() && !rig.status.lineOpen());
-        QCOMPARE(rig.dispatcher.CurrentHandler(), rig.other);
+        QCOMPARE(rig.dispatcher.currentHandler(), rig.other);
         // A progress step for each record sent (a dot), none for a resend.
         QCOMPARE(started.takeFirst(), QVariantList{records});
         QCOMPARE(progress.size(), lines.first().count('.'));
@@ -344,36 +344,36 @@ private slots:
     void otherCommandsWaitForTheDownload()
     {
         Rig rig(dataRecords(2, false));
-        const QStringList before = rig.hex.Records();
-        const QString path = rig.hex.Path();
+        const QStringList before = rig.hex.records();
+        const QString path = rig.hex.path();
         QVERIFY(writeHexFile(path, dataRecords(5, true)));
         ScriptedPrompter prompter;
-        ClsGlobalState state;
+        Readiness state;
         bool again = true;
         int reread = 0;
         rig.beforeAnswer = [&](int index) {
             if (index != 1)
                 return;
-            again = rig.download.Download() || rig.hex.Send(rig.dispatcher);
-            HexLoad::ReadHexFile(rig.hex, QString(), rig.status, prompter, state, {});
-            HexLoad::ReadHexFile(rig.hex, rig.dir.filePath("other.hex"), rig.status, prompter, state, {});
-            reread = rig.hex.ReadHexFile();
+            again = rig.download.download() || rig.hex.send(rig.dispatcher);
+            HexLoad::readHexFile(rig.hex, QString(), rig.status, prompter, state, {});
+            HexLoad::readHexFile(rig.hex, rig.dir.filePath("other.hex"), rig.status, prompter, state, {});
+            reread = rig.hex.readHexFile();
         };
-        QVERIFY(rig.download.Download());
+        QVERIFY(rig.download.download());
         QVERIFY(!again);
-        QCOMPARE(reread, int(clsDownloadHexFile::Downloading));
-        QCOMPARE(rig.hex.Records(), before);
-        QCOMPARE(rig.hex.Path(), path);
+        QCOMPARE(reread, int(HexFile::Downloading));
+        QCOMPARE(rig.hex.records(), before);
+        QCOMPARE(rig.hex.path(), path);
         QCOMPARE(rig.link.writes(), rig.wire({0, 1, 2}));
         // The refusals end the open progress line first, as the window's log does.
         const QString busy = LinkDispatcher::busyText(), reading = HexLoad::downloadingText();
         QCOMPARE(rig.status.lines(), (QStringList{kStarted + ".", busy, "", reading, "", reading, ".Ok"}));
-        QVERIFY(!state.FileReady());
+        QVERIFY(!state.fileReady());
 
         // Once the transfer is over, the file is read again as usual.
-        HexLoad::ReadHexFile(rig.hex, QString(), rig.status, prompter, state, {});
-        QCOMPARE(rig.hex.RecordCount(), 6);
-        QVERIFY(state.FileReady());
+        HexLoad::readHexFile(rig.hex, QString(), rig.status, prompter, state, {});
+        QCOMPARE(rig.hex.recordCount(), 6);
+        QVERIFY(state.fileReady());
     }
 };
 

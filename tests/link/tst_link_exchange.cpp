@@ -2,9 +2,9 @@
 // run commands, with the request time-out and the answer-joining gap stepped by hand.
 #include "link/KernelLink.h"
 #include "link/QtRequestTimer.h"
-#include "link/clsRun.h"
+#include "link/RunRequest.h"
 #include "support/RunRig.h"
-#include "terminal/clsTerminal.h"
+#include "link/TerminalSession.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -25,9 +25,9 @@ const QString kRunning = QStringLiteral("Running file on 8051...");
 class Probe : public LinkHandler {
 public:
     explicit Probe(int answerLength = 0) : m_length(answerLength) {}
-    void Receive(const QByteArray &packet) override { received << packet; }
-    int PacketsToReceive() const override { return 2; }
-    int AnswerLength() const override { return m_length; }
+    void receive(const QByteArray &packet) override { received << packet; }
+    int packetsToReceive() const override { return 2; }
+    int answerLength() const override { return m_length; }
     QList<QByteArray> received;
 
 private:
@@ -40,13 +40,13 @@ struct Rig : RunRig {
     void query(std::function<void()> inside)
     {
         QTimer::singleShot(0, &dispatcher, std::move(inside));
-        kernel.mnuKernelKrnlVersion_Click();
+        kernel.queryKernelVersion();
     }
     QString current() const
     {
-        const auto &h = dispatcher.CurrentHandler();
-        return !h ? "none" : std::dynamic_pointer_cast<clsTerminal>(h) ? "terminal"
-                          : std::dynamic_pointer_cast<clsRun>(h)       ? "run" : "other";
+        const auto &h = dispatcher.currentHandler();
+        return !h ? "none" : std::dynamic_pointer_cast<TerminalSession>(h) ? "terminal"
+                          : std::dynamic_pointer_cast<RunRequest>(h)       ? "run" : "other";
     }
 };
 
@@ -68,9 +68,9 @@ private slots:
         // Ending an exchange leaves a handler that another command installed meanwhile.
         rig.dispatcher.setCurrentHandler(terminal);
         rig.dispatcher.releaseHandler(mine.get());
-        QCOMPARE(rig.dispatcher.CurrentHandler(), terminal);
+        QCOMPARE(rig.dispatcher.currentHandler(), terminal);
         rig.dispatcher.releaseHandler(terminal.get());
-        QVERIFY(!rig.dispatcher.CurrentHandler());
+        QVERIFY(!rig.dispatcher.currentHandler());
         // A time-out with nothing pending says nothing, and does not start the timer again.
         rig.request.setEnabled(true);
         rig.request.advance(5000ms);
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(rig.status.lines(), lines);
         QCOMPARE(rig.kernel.version().toString(), version);
         QCOMPARE(rig.prompter.boxes.size(), boxes);
-        QVERIFY(!rig.request.isEnabled() && !rig.dispatcher.CurrentHandler() && !rig.status.lineOpen());
+        QVERIFY(!rig.request.isEnabled() && !rig.dispatcher.currentHandler() && !rig.status.lineOpen());
         rig.link.inject(QByteArray("\x01\x04\x04\x04", 4)); // nothing waits any more
         QCOMPARE(rig.kernel.version().toString(), version);
     }
@@ -174,15 +174,15 @@ private slots:
         Rig rig;
         // F12, F6 and F7 pressed while the version query waits for its answer.
         rig.query([&] {
-            rig.kernel.mnuKernelKrnlVersion_Click();
-            rig.run.mnuKernelRun_Click();
-            rig.run.mnuKernelDownloadRun_Click();
+            rig.kernel.queryKernelVersion();
+            rig.run.run();
+            rig.run.downloadAndRun();
             rig.link.inject(QByteArray("\x01\x01\x00\x00", 4));
         });
         const QString busy = LinkDispatcher::busyText();
         QCOMPARE(rig.link.written(), QByteArray("\x01"));
         QCOMPARE(rig.status.lines(), (Lines{kGet, busy, busy, busy, "Kernel version 1.0.0", kCompiled}));
-        rig.run.mnuKernelRun_Click(); // with the query over, Run goes ahead
+        rig.run.run(); // with the query over, Run goes ahead
         QCOMPARE(rig.current(), "terminal");
     }
 
@@ -227,13 +227,13 @@ private slots:
         rig.link.failOpens(failures);
         rig.prompter.answers = answers;
         const bool opened = log.endsWith("Ok\r\n");
-        QCOMPARE(setup.InitSerialPort(), opened);
+        QCOMPARE(setup.openPort(), opened);
         QCOMPARE(rig.status.text, log);
         Lines shown;
         for (const auto &b : rig.prompter.boxes)
             shown << (b.abortRetryIgnore ? (b.defaultButton == A::Retry ? "Retry? " : "Ignore? ") : "") + b.text;
         QCOMPARE(shown, boxes);
-        QCOMPARE(rig.state.SerielReady(), ready);
+        QCOMPARE(rig.state.serialReady(), ready);
         QCOMPARE(rig.link.isOpen() ? rig.link.device() : QString(), opened ? "/dev/fake3" : "");
         QCOMPARE(aborts, int(answers.contains(A::Abort)));
     }
@@ -261,16 +261,16 @@ private slots:
         Rig rig;
         rig.settings.setUseExternalTerminal(terminal == "external");
         rig.settings.setTerminalSpeed(QStringLiteral("9600"));
-        rig.surface.renderer().AddString(QStringLiteral("old text"), 0);
+        rig.surface.renderer().addText(QStringLiteral("old text"), 0);
         if (terminal == "closed")
             rig.link.close();
         rig.link.events.clear();
-        rig.run.mnuKernelRun_Click();
+        rig.run.run();
         QCOMPARE(rig.status.lines(), lines);
         QCOMPARE(rig.link.events, events);
         QCOMPARE(rig.current(), current);
         QCOMPARE(rig.link.isOpen(), terminal == "internal");
-        QVERIFY(rig.state.SerielReady());
+        QVERIFY(rig.state.serialReady());
         QCOMPARE(rig.surface.text(), terminal == "internal" ? "" : "old text"); // a new terminal starts empty
         // Nothing waits for the kernel's echo: neither it nor a time-out reaches the log.
         rig.link.inject("\x03");
@@ -281,29 +281,29 @@ private slots:
     void terminalAfterRun()
     {
         Rig rig;
-        rig.run.mnuKernelRun_Click();
+        rig.run.run();
         rig.surface.closeWindow();
         // The echo comes after the terminal took over: it is terminal text, in a new window.
         rig.link.inject("\x03Hello\r\n");
         QCOMPARE(rig.surface.text(), QByteArray("<3>Hello\r<10>"));
         rig.link.clearWritten();
-        QVERIFY(rig.run.TerminalKeyPress(13));
+        QVERIFY(rig.run.sendKey(13));
         // The port goes away: the terminal keeps the line, a key is refused with a box.
         rig.link.pull(QStringLiteral("gone"));
         QVERIFY(rig.status.lines().last().startsWith("ERROR: The serielport, port 2 was lost (gone)"));
-        QVERIFY(!rig.state.SerielReady());
-        QVERIFY(!rig.run.TerminalKeyPress('x'));
+        QVERIFY(!rig.state.serialReady());
+        QVERIFY(!rig.run.sendKey('x'));
         QCOMPARE(rig.prompter.messages, Lines{"The serial port is not open"});
         // Once the port is back, keys go out and output shows again.
         rig.link.failOpens({LinkResult::failure(LinkError::NoSuchDevice, 2, "still gone")});
         QVERIFY(!rig.port.reopenAt(19200));
         QVERIFY(rig.port.reopenAt(19200));
-        QVERIFY(rig.run.TerminalKeyPress('y'));
+        QVERIFY(rig.run.sendKey('y'));
         rig.link.inject("!");
         // Another exchange takes the line: the program's bytes and keys are not the terminal's.
         rig.dispatcher.setCurrentHandler(nullptr);
         rig.link.inject("more");
-        QVERIFY(!rig.run.TerminalKeyPress('z'));
+        QVERIFY(!rig.run.sendKey('z'));
         QCOMPARE(rig.surface.text(), QByteArray("<3>Hello\r<10>!"));
         QCOMPARE(rig.link.written(), QByteArray("\ry"));
     }
@@ -311,7 +311,7 @@ private slots:
     void downloadRun()
     {
         Rig rig;
-        rig.run.mnuKernelDownloadRun_Click(); // no download to run: nothing happens
+        rig.run.downloadAndRun(); // no download to run: nothing happens
         bool ok = false;
         QString during;
         rig.run.setDownload([&] {
@@ -319,11 +319,11 @@ private slots:
             during = rig.current();
             return ok;
         });
-        rig.run.mnuKernelDownloadRun_Click();
+        rig.run.downloadAndRun();
         QCOMPARE(during, "other");
         QCOMPARE(rig.current(), "none"); // a failed download is not run
         ok = true;
-        rig.run.mnuKernelDownloadRun_Click();
+        rig.run.downloadAndRun();
         QCOMPARE(rig.link.written(), QByteArray("\x03"));
         QCOMPARE(rig.current(), "terminal");
     }

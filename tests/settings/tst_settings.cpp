@@ -1,8 +1,8 @@
 // The preferences: their texts in the store, the INI file, and the "Corvade - Settings"
 // dialog with its colour picker, against a host that records what the dialog does to it.
 #include "link/LinkHandler.h"
-#include "settings/FrmColorPick.h"
-#include "settings/FrmSettings.h"
+#include "widgets/ColorPicker.h"
+#include "widgets/SettingsDialog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "support/TestDoubles.h"
@@ -22,44 +22,44 @@ class MemoryStore : public SettingsStore {
 public:
     QMap<QString, QString> map; // "section/key" to text
     // g, k: section and key; t: the default, or the text to store.
-    QString GetSetting(const QString &g, const QString &k, const QString &t) override
+    QString value(const QString &g, const QString &k, const QString &t) override
     {
         return map.value(g + '/' + k, t);
     }
-    void SaveSetting(const QString &g, const QString &k, const QString &t) override { map[g + '/' + k] = t; }
+    void setValue(const QString &g, const QString &k, const QString &t) override { map[g + '/' + k] = t; }
 };
 
 struct QuietHandler : LinkHandler {
-    void Receive(const QByteArray &) override {}
-    int PacketsToReceive() const override { return 1; }
+    void receive(const QByteArray &) override {}
+    int packetsToReceive() const override { return 1; }
 };
 
 class FakeHost : public SettingsDialogHost {
 public:
-    Settings settings;
-    ScriptedPrompter prompter;
+    Settings prefs;
+    ScriptedPrompter prompts;
     QuietHandler handlerA, handlerB;
     LinkHandler *handler = nullptr;
     bool terminal = false, ready = false, failInitRTF = false;
     QStringList calls;
 
-    Settings &AppSettings() override { return settings; }
-    Prompter &Prompts() override { return prompter; }
-    LinkHandler *CurrentHandler() override { return handler; }
-    bool CurrentHandlerIsTerminal() override { return terminal; }
-    void TerminalInitRTF() override
+    Settings &settings() override { return prefs; }
+    Prompter &prompter() override { return prompts; }
+    LinkHandler *currentHandler() override { return handler; }
+    bool currentHandlerIsTerminal() override { return terminal; }
+    void clearTerminal() override
     {
         calls << "initRTF";
         if (failInitRTF)
             throw std::runtime_error("terminal gone");
     }
-    bool SerielReady() override { return ready; }
-    void ClosePort() override { calls << "close"; }
-    bool InitSerialPort() override
+    bool serialReady() override { return ready; }
+    void closePort() override { calls << "close"; }
+    bool openPort() override
     {
         // The port it opens, and whether reception is still off then.
-        const QString hears = !handler ? "none" : handler->IgnoreReceive() ? "deaf" : "hearing";
-        calls << QStringLiteral("init %1 %2 %3").arg(settings.SerielPort()).arg(settings.TerminalSpeed(), hears);
+        const QString hears = !handler ? "none" : handler->ignoreReceive() ? "deaf" : "hearing";
+        calls << QStringLiteral("init %1 %2 %3").arg(prefs.serialPort()).arg(prefs.terminalSpeed(), hears);
         return true;
     }
 };
@@ -80,9 +80,9 @@ struct Visit {
 QString written(const Settings &s)
 {
     return QString::asprintf("COM %d %s %s, echo %d external %d reload %d/%d print %d below %d, colours %d/%d",
-                             s.SerielPort(), qPrintable(s.PortDevice(s.SerielPort())), qPrintable(s.TerminalSpeed()),
-                             s.Echo(), s.UseExternalTerminal(), s.ReloadHex(), s.ReloadHexOnfocus(), s.PrintASCII(),
-                             s.ASCIIBelow(), s.EchoColor(), s.ASCIIColor());
+                             s.serialPort(), qPrintable(s.portDevice(s.serialPort())), qPrintable(s.terminalSpeed()),
+                             s.echo(), s.useExternalTerminal(), s.reloadHex(), s.reloadHexOnFocus(), s.printAscii(),
+                             s.asciiBelow(), s.echoColor(), s.asciiColor());
 }
 
 // Check boxes stretch across their frame; the clickable part is the box and its text.
@@ -95,7 +95,7 @@ class TestSettings : public QObject {
 private slots:
     void cleanup()
     {
-        if (frmSettings *dlg = frmSettings::Current())
+        if (SettingsDialog *dlg = SettingsDialog::current())
             dlg->done(QDialog::Rejected);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -130,8 +130,8 @@ private slots:
         for (const QString &e : entries)
             store.map[e.section('=', 0, 0)] = e.section('=', 1).section('>', 0, 0);
         Settings s;
-        s.Load(store, nullptr);
-        s.Save(out, nullptr);
+        s.load(store, nullptr);
+        s.save(out, nullptr);
         for (const QString &e : entries) // the key goes along, to name it when they differ
             QCOMPARE(e.section('=', 0, 0) + '>' + out.map.value(e.section('=', 0, 0)),
                      e.section('=', 0, 0) + '>' + e.section('>', 1));
@@ -191,41 +191,41 @@ private slots:
                         {"Terminal/Echo", "True"},         {"Terminal/Use External", "True"},
                         {"Terminal/Print ASCII", "False"}, {"Terminal/ASCII Below", "200"},
                         {"Terminal/Echo Color", "65535"},  {"Terminal/ASCII Color", "-1"}};
-        host.settings.LoadPreferences(store);
-        host.settings.setSerielPort(visit.port);
-        host.settings.setTerminalSpeed(visit.speed);
+        host.prefs.loadPreferences(store);
+        host.prefs.setSerialPort(visit.port);
+        host.prefs.setTerminalSpeed(visit.speed);
         host.ready = visit.ready;
         host.handler = visit.handler == QLatin1String("none") ? nullptr : &host.handlerA;
         host.terminal = visit.handler.endsWith(QLatin1String("terminal"));
         host.failInitRTF = visit.handler.startsWith(QLatin1String("failing"));
-        QPointer<frmSettings> dlg = frmSettings::Open(host);
+        QPointer<SettingsDialog> dlg = SettingsDialog::open(host);
         QVERIFY(QTest::qWaitForWindowActive(dlg));
-        QPointer<frmColorPick> pick = dlg->colorPick();
-        QVERIFY(frmSettings::Current() == dlg && !dlg->isModal() && !pick->isVisible());
-        QVERIFY(host.calls.isEmpty() && (!host.handler || host.handler->IgnoreReceive()));
-        QCOMPARE(dlg->comSerielPort()->currentIndex(), visit.portIndex);
-        QCOMPARE(dlg->comTerminalSpeed()->currentIndex(), visit.speedIndex);
-        QCOMPARE(dlg->comPortDevice()->isEnabled(), visit.portIndex >= 0); // no port, no device to name
-        QVERIFY(!dlg->txtASCIIBelow()->isEnabled()); // nothing is printed as a number
+        QPointer<ColorPicker> pick = dlg->colorPicker();
+        QVERIFY(SettingsDialog::current() == dlg && !dlg->isModal() && !pick->isVisible());
+        QVERIFY(host.calls.isEmpty() && (!host.handler || host.handler->ignoreReceive()));
+        QCOMPARE(dlg->serialPortCombo()->currentIndex(), visit.portIndex);
+        QCOMPARE(dlg->terminalSpeedCombo()->currentIndex(), visit.speedIndex);
+        QCOMPARE(dlg->portDeviceCombo()->isEnabled(), visit.portIndex >= 0); // no port, no device to name
+        QVERIFY(!dlg->asciiBelowEdit()->isEnabled()); // nothing is printed as a number
         // Opening it again only brings it to the front: no step runs again.
-        QCOMPARE(frmSettings::Open(host), dlg);
+        QCOMPARE(SettingsDialog::open(host), dlg);
         if (visit.handler == QLatin1String("replaced")) {
             host.handler = &host.handlerB;
             host.terminal = true;
             host.handlerB.setIgnoreReceive(true);
         }
-        dlg->comSerielPort()->setCurrentIndex(2);
-        QCOMPARE(dlg->comPortDevice()->currentText(), QStringLiteral("/dev/ttyS2")); // the chosen port's device
-        dlg->comPortDevice()->setEditText(visit.device);
-        dlg->comTerminalSpeed()->setCurrentIndex(4);
-        for (QCheckBox *box : {dlg->chkEcho(), dlg->chkExternalTerminal(), dlg->chkReloadHex(), dlg->chkReloadOnFocus(),
-                               dlg->chkPrintASCII()})
+        dlg->serialPortCombo()->setCurrentIndex(2);
+        QCOMPARE(dlg->portDeviceCombo()->currentText(), QStringLiteral("/dev/ttyS2")); // the chosen port's device
+        dlg->portDeviceCombo()->setEditText(visit.device);
+        dlg->terminalSpeedCombo()->setCurrentIndex(4);
+        for (QCheckBox *box : {dlg->echoBox(), dlg->externalTerminalBox(), dlg->reloadHexBox(), dlg->reloadOnFocusBox(),
+                               dlg->printAsciiBox()})
             QTest::mouseClick(box, Qt::LeftButton, {}, boxOf(box));
-        QVERIFY(dlg->txtASCIIBelow()->isEnabled());
-        dlg->txtASCIIBelow()->setText(visit.threshold);
+        QVERIFY(dlg->asciiBelowEdit()->isEnabled());
+        dlg->asciiBelowEdit()->setText(visit.threshold);
         // The picker opens just under its button; red sits at column 1, row 0 of its grid.
-        QTest::mouseClick(dlg->cmdASCIIColor(), Qt::LeftButton);
-        QCOMPARE(pick->pos(), dlg->cmdASCIIColor()->mapToGlobal(QPoint(0, dlg->cmdASCIIColor()->height())));
+        QTest::mouseClick(dlg->asciiColorButton(), Qt::LeftButton);
+        QCOMPARE(pick->pos(), dlg->asciiColorButton()->mapToGlobal(QPoint(0, dlg->asciiColorButton()->height())));
         const QPoint red(pick->width() / 2, pick->height() / 6);
         QTest::mouseClick(pick->childAt(red), Qt::LeftButton, {}, pick->childAt(red)->mapFrom(pick, red));
         QVERIFY(!pick->isVisible());
@@ -238,12 +238,12 @@ private slots:
         }
         QCOMPARE(host.calls, visit.calls);
         QStringList failures; // each in an OK box as "number: description"
-        for (const QString &m : host.prompter.messages)
+        for (const QString &m : host.prompts.messages)
             failures << m.section(QRegularExpression(QStringLiteral(": (?=\\S)")), 0, 0);
         QCOMPARE(failures, visit.failures);
-        QCOMPARE(written(host.settings), visit.settings);
-        QVERIFY(!host.handler || !host.handler->IgnoreReceive()); // the handler current now hears again
-        QCOMPARE(frmSettings::Current(), nullptr);
+        QCOMPARE(written(host.prefs), visit.settings);
+        QVERIFY(!host.handler || !host.handler->ignoreReceive()); // the handler current now hears again
+        QCOMPARE(SettingsDialog::current(), nullptr);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(dlg.isNull() && pick.isNull());
     }

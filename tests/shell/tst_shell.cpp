@@ -1,8 +1,8 @@
 // Starting other programs and editors, and the About box.
 #include "link/KernelVersion.h"
 #include "shell/AboutText.h"
-#include "shell/CExShell.h"
-#include "shell/FrmAbout.h"
+#include "shell/DesktopShell.h"
+#include "widgets/AboutDialog.h"
 #include "shell/TextEditor.h"
 #include "support/TestDoubles.h"
 
@@ -43,19 +43,19 @@ private slots:
         QFETCH(QByteArray, version);
         QFETCH(QString, text);
         const KernelVersion kernel = KernelVersion::of(quint8(version[0]), quint8(version[1]), quint8(version[2]));
-        QCOMPARE(AboutText::Description(kernel), text);
+        QCOMPARE(AboutText::description(kernel), text);
         // The box's system information button says when no tool is found, and starts the
         // first one that is.
         ScriptedPrompter prompts;
-        FrmAbout about(kernel, prompts);
-        const QStringList tools = FrmAbout::SysInfoPrograms();
-        FrmAbout::SysInfoPrograms() = {QStringLiteral("corvade-no-such-program")};
-        about.StartSysInfo();
-        FrmAbout::SysInfoPrograms() << QStringLiteral("true");
-        about.StartSysInfo();
-        FrmAbout::SysInfoPrograms() = tools;
+        AboutDialog about(kernel, prompts);
+        const QStringList tools = AboutDialog::sysInfoPrograms();
+        AboutDialog::sysInfoPrograms() = {QStringLiteral("corvade-no-such-program")};
+        about.startSysInfo();
+        AboutDialog::sysInfoPrograms() << QStringLiteral("true");
+        about.startSysInfo();
+        AboutDialog::sysInfoPrograms() = tools;
         QCOMPARE(prompts.messages, QStringList{"System Information Is Unavailable At This Time"});
-        QCOMPARE(AboutText::Version(QStringLiteral("0.1")), QStringLiteral("Version 0.1.0"));
+        QCOMPARE(AboutText::version(QStringLiteral("0.1")), QStringLiteral("Version 0.1.0"));
     }
 
     void run_data()
@@ -74,10 +74,10 @@ private slots:
         QFETCH(QString, commandLine);
         QFETCH(bool, wait);
         QFETCH(int, result);
-        CExShell shell;
-        QCOMPARE(shell.RunOp(commandLine, wait, 1), result);
+        DesktopShell shell;
+        QCOMPARE(shell.runOp(commandLine, wait, 1), result);
         shell.setWaitForClose(wait);
-        QCOMPARE(shell.Run(commandLine), result);
+        QCOMPARE(shell.run(commandLine), result);
     }
 
     // Waiting ends only with the program, and events are handled meanwhile: here the one
@@ -91,13 +91,13 @@ private slots:
             QFile f(gate);
             QVERIFY(f.open(QIODevice::WriteOnly)); // returns once the program has opened its end
         };
-        CExShell shell;
+        DesktopShell shell;
         shell.setWaitForClose(true);
         QTimer::singleShot(0, this, release);
-        QCOMPARE(shell.Run(command), 1);
-        QVERIFY(QFile::exists(gate + ".done") && shell.ExitCode() == 3 && shell.ProcessId() > 0);
+        QCOMPARE(shell.run(command), 1);
+        QVERIFY(QFile::exists(gate + ".done") && shell.exitCode() == 3 && shell.processId() > 0);
         QVERIFY(QFile::remove(gate + ".done"));
-        QCOMPARE(shell.RunOp(command), 1); // no wait, whatever the object's setting
+        QCOMPARE(shell.runOp(command), 1); // no wait, whatever the object's setting
         QVERIFY(!QFile::exists(gate + ".done"));
         release();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(gate + ".done"), 20000);
@@ -120,7 +120,7 @@ private slots:
         QFETCH(QString, exec);
         QFETCH(QString, file);
         QFETCH(QStringList, args);
-        QCOMPARE(TextEditor::DesktopExecCommand(exec, file), args);
+        QCOMPARE(TextEditor::desktopExecCommand(exec, file), args);
     }
 
     // The configured editor gets the path as one argument, whatever it holds. With none
@@ -138,20 +138,20 @@ private slots:
         QVERIFY(QFile::setPermissions(path("record.sh"), QFile::ReadOwner | QFile::ExeOwner));
         const QString file = path("my \"odd\" file's $(touch pwned); name.hex");
         const QString recorder = QStringLiteral("\"%1\" \"%2\"").arg(path("record.sh"), path("args.txt"));
-        QCOMPARE(TextEditor::Open(recorder, file, true), 1);
+        QCOMPARE(TextEditor::open(recorder, file, true), 1);
         QCOMPARE(recorded(), QStringList{file});
         QVERIFY(!QFile::exists(QStringLiteral("pwned")) && !QFile::exists(path("pwned")));
-        QCOMPARE(TextEditor::Open(recorder, QString(), true), 1);
+        QCOMPARE(TextEditor::open(recorder, QString(), true), 1);
         QCOMPARE(recorded(), QStringList());
         QVERIFY(QDir().mkpath(path("config")) && QDir().mkpath(path("data/applications")));
         write(path("config/mimeapps.list"), "[Added Associations]\ntext/plain=wrong.desktop;\n[Default Applications]\n"
                                             "text/html=wrong.desktop;\ntext/plain=not-installed.desktop;rec.desktop;\n");
         write(path("data/applications/rec.desktop"), "[Desktop Entry]\nExec=" + recorder.toUtf8() + " --line %f\n");
         write(path("data/applications/wrong.desktop"), "[Desktop Entry]\nExec=false\n");
-        QCOMPARE(TextEditor::DefaultTextEntry(), QStringLiteral("rec.desktop"));
-        QCOMPARE(TextEditor::Open(QStringLiteral("  "), file, true), 1);
+        QCOMPARE(TextEditor::defaultTextEntry(), QStringLiteral("rec.desktop"));
+        QCOMPARE(TextEditor::open(QStringLiteral("  "), file, true), 1);
         QCOMPARE(recorded(), (QStringList{"--line", file}));
-        QCOMPARE(TextEditor::Open(QString(), QString(), true), 1);
+        QCOMPARE(TextEditor::open(QString(), QString(), true), 1);
         QCOMPARE(recorded(), QStringList{"--line"});
     }
 };

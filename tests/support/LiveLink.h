@@ -1,5 +1,5 @@
 #pragma once
-#include "app/ClsGlobalState.h"
+#include "core/Readiness.h"
 #include "link/SerialLink.h"
 #include "support/TestDoubles.h"
 
@@ -11,7 +11,7 @@ struct LiveLink {
     QString device;
     RecordingStatus status;
     ScriptedPrompter prompter;
-    ClsGlobalState state;
+    Readiness state;
     int aborts = 0;
     SerialLink serial{status, prompter, state,
                       {[] { return 2; }, [this](int) { return device; }, [this] { ++aborts; }}};

@@ -1,6 +1,5 @@
 #pragma once
-#include "app/FrmMain.h"
-#include "app/ModGlobal.h"
+#include "app/Application.h"
 #include "support/BoardProcess.h"
 #include "support/TestDoubles.h"
 
@@ -8,6 +7,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <memory>
 
 // The whole program as main() starts it, with a settings folder of its own whose "Ports"
 // entry names corvade-board's link in a temporary folder.
@@ -15,6 +15,7 @@ struct ProgramRig {
     QTemporaryDir dir;
     ScriptedPrompter prompts;
     BoardProcess board;
+    std::unique_ptr<Application> app;
 
     QString path(const QString &name) const { return dir.filePath(name); }
     QString linkPath() const { return path(QStringLiteral("ttyBOARD")); }
@@ -34,19 +35,19 @@ struct ProgramRig {
         if (!device.isEmpty())
             QSettings(configFile(), QSettings::IniFormat).setValue(QStringLiteral("Ports/COM 2"), device);
     }
-    // Main() with the file named on the command line; the boxes answered from `answers`.
-    FrmMain &startProgram(const QString &commandLine = {}, const QList<Prompter::Answer> &answers = {})
+    // The program as main() makes and starts it, with the file named on the command line;
+    // the boxes answered from `answers`.
+    MainWindow &startProgram(const QString &commandLine = {}, const QList<Prompter::Answer> &answers = {})
     {
-        ResetGlobalsForTest();
+        app.reset();
         prompts = ScriptedPrompter();
         prompts.answers = answers;
-        setPrompter(&prompts);
-        setCommandLinePath(commandLine);
-        Main();
-        return MainWindow();
+        app = std::make_unique<Application>(commandLine, &prompts);
+        app->start();
+        return app->mainWindow();
     }
     // A board with `options`, fresh settings naming it, and the program started.
-    FrmMain &start(const QStringList &options, const QString &commandLine = {})
+    MainWindow &start(const QStringList &options, const QString &commandLine = {})
     {
         if (!startBoard(options))
             qFatal("corvade-board did not start");
@@ -55,7 +56,7 @@ struct ProgramRig {
     }
     void stop()
     {
-        ResetGlobalsForTest();
+        app.reset();
         board.stop();
     }
 };

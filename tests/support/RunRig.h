@@ -1,5 +1,5 @@
 #pragma once
-#include "app/ClsGlobalState.h"
+#include "core/Readiness.h"
 #include "link/FakeByteLink.h"
 #include "link/LinkDispatcher.h"
 #include "link/RequestTimer.h"
@@ -88,7 +88,7 @@ struct RunRig {
     FakeRequestTimer join{std::chrono::milliseconds(60)};
     RecordingStatus status;
     ScriptedPrompter prompter;
-    ClsGlobalState state;
+    Readiness state;
     Settings settings;
     FakeTerminalSurface surface;
     LinkDispatcher dispatcher{link, request, join, status};
@@ -98,7 +98,7 @@ struct RunRig {
 
     RunRig()
     {
-        port.InitSerialPort();
+        port.openPort();
         status.clear();
         link.clearWritten();
         link.events.clear();

@@ -1,7 +1,7 @@
 #pragma once
-#include "app/ClsGlobalState.h"
-#include "app/Prompter.h"
-#include "app/StatusSink.h"
+#include "core/Readiness.h"
+#include "core/Prompter.h"
+#include "core/StatusSink.h"
 
 #include <QList>
 #include <QStringList>
@@ -17,7 +17,7 @@ struct Journal {
 class RecordingStatus : public StatusSink {
 public:
     explicit RecordingStatus(Journal *journal = nullptr) : m_journal(journal) {}
-    void AppendStatus(const QString &t, bool endLine) override
+    void appendStatus(const QString &t, bool endLine) override
     {
         text += t;
         if (endLine)

@@ -4,11 +4,11 @@
 #include "support/RunRig.h"
 #include "terminal/RtfWriter.h"
 #include "terminal/TerminalSave.h"
-#include "terminal/TerminalView.h"
-#include "terminal/WindowCommands.h"
+#include "widgets/TerminalView.h"
+#include "widgets/WindowCommands.h"
 #include "terminal/WindowSave.h"
-#include "terminal/clsTerminal.h"
-#include "terminal/frmTerminal.h"
+#include "link/TerminalSession.h"
+#include "widgets/TerminalWindow.h"
 
 #include <QtPrintSupport/QPrinter>
 #include <QtTest>
@@ -73,9 +73,9 @@ struct Model {
 
 // A terminal window shown at a size, its keys going to a board while `taken`.
 struct Shown {
-    frmTerminal w;
+    TerminalWindow w;
     TerminalStore &s = w.store();
-    TerminalView &v = w.txtTerminal();
+    TerminalView &v = w.view();
     QByteArray sent;
     bool taken = true;
     explicit Shown(QSize size = {400, 200})
@@ -122,9 +122,9 @@ QStringList layoutLines(const QString &pdf)
 }
 
 // Answers the print dialog that the menu command is about to show with exec().
-void whenDialogOpens(const std::function<void(FrmPrint &)> &answer)
+void whenDialogOpens(const std::function<void(PrintDialog &)> &answer)
 {
-    QTimer::singleShot(0, [answer] { answer(*qobject_cast<FrmPrint *>(QApplication::activeModalWidget())); });
+    QTimer::singleShot(0, [answer] { answer(*qobject_cast<PrintDialog *>(QApplication::activeModalWidget())); });
 }
 } // namespace
 
@@ -206,7 +206,7 @@ private slots:
                                    QStringLiteral("terminal-%1-1.spill").arg(::getpid())};
         for (const QString &n : names)
             QVERIFY(QFile(dir.filePath(n)).open(QIODevice::WriteOnly));
-        TerminalStore::RemoveStaleSpillFiles(dir.path());
+        TerminalStore::removeStaleSpillFiles(dir.path());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), names.mid(1));
     }
 
@@ -232,7 +232,7 @@ private slots:
         FakeTerminalSurface surface;
         surface.renderer().setSettings({true, below, Red});
         QSignalSpy appended(&surface.window->store, &TerminalStore::appended);
-        surface.renderer().Receive(bytes);
+        surface.renderer().receive(bytes);
         QCOMPARE(surface.text(), text);
         QCOMPARE(surface.colours(Red, 'r'), colours);
         QCOMPARE(appended.count(), 1); // a delivery is announced once, however many pieces
@@ -254,14 +254,14 @@ private slots:
         QFETCH(QString, body);
         QFETCH(QStringList, lines);
         const auto width = [](QChar c) { return c == u'W' ? 3.0 : c == u'#' ? 100.0 : 1.0; };
-        QCOMPARE(PrintLines(body, 10, width), lines);
+        QCOMPARE(printLines(body, 10, width), lines);
         // From a store in two pieces, the first CR LF split between them.
         QStringList stored;
         TerminalStore s;
         const qsizetype cut = std::max<qsizetype>(0, body.indexOf(u'\n'));
         s.append(body.first(cut).toLatin1(), 0);
         s.append(body.sliced(cut).toLatin1(), Red);
-        PrintStoreLines(s, 10, width, [&stored](const QString &l) { stored << l; });
+        printStoreLines(s, 10, width, [&stored](const QString &l) { stored << l; });
         QCOMPARE(stored, lines);
     }
 
@@ -276,7 +276,7 @@ private slots:
         const auto rtfOf = [&s] {
             QBuffer buf;
             buf.open(QIODevice::WriteOnly);
-            return WriteTerminalRtf(s, buf).ok ? buf.data() : QByteArray("<failed>");
+            return writeTerminalRtf(s, buf).ok ? buf.data() : QByteArray("<failed>");
         };
         QCOMPARE(rtfOf(), QByteArray("{\\rtf1\\ansi\\ansicpg1252\\deff0"
                                      "{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset0 Courier New;}}\n"
@@ -288,8 +288,8 @@ private slots:
         for (const QByteArray &line : rtfOf().split('\n'))
             QVERIFY2(line.size() <= 205, line.constData());
         FullDevice full(1000), fullToo(1000), fullAlso(1000); // a full disk: the reason comes back
-        for (const WriteResult &r : {WriteTerminalRtf(s, full), WriteTerminalText(s, fullToo),
-                                     WriteStatusText(QString(2000, u'x'), fullAlso)})
+        for (const WriteResult &r : {writeTerminalRtf(s, full), writeTerminalText(s, fullToo),
+                                     writeStatusText(QString(2000, u'x'), fullAlso)})
             QVERIFY(!r.ok && r.error == QStringLiteral("No space left on device"));
     }
 
@@ -343,9 +343,9 @@ private slots:
         ::signal(SIGXFSZ, SIG_IGN); // writing past the limit fails instead of ending the process
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
         if (window == QLatin1String("status"))
-            SaveStatusWindow(log, dialogName, prompts, status);
+            saveStatusWindow(log, dialogName, prompts, status);
         else
-            SaveTerminalWindow(window == QLatin1String("closed") ? nullptr : &store, log, dialogName, prompts, status);
+            saveTerminalWindow(window == QLatin1String("closed") ? nullptr : &store, log, dialogName, prompts, status);
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
         QCOMPARE(dialogName, path.isEmpty() ? QStringLiteral("/x/prog.hex") : path);
         QFile saved(path);
@@ -371,13 +371,13 @@ private slots:
         QFETCH(QString, error);
         RunRig rig;
         rig.settings.setTerminalSpeed(speed);
-        rig.surface.renderer().AddString(QStringLiteral("from before"), 0);
+        rig.surface.renderer().addText(QStringLiteral("from before"), 0);
         if (speed == QLatin1String("250000"))
             rig.link.failOpens({LinkResult::failure(LinkError::Other, EINVAL, "Invalid argument")});
-        const clsTerminal terminal(rig.dispatcher, rig.port, rig.state, rig.settings, rig.surface);
+        const TerminalSession terminal(rig.dispatcher, rig.port, rig.state, rig.settings, rig.surface);
         QCOMPARE(rig.status.lines(), error.isEmpty() ? QStringList() : QStringList{error});
         const bool ok = error.isEmpty();
-        QVERIFY(rig.state.SerielReady() == ok && terminal.portOpened() == ok && rig.link.isOpen() == ok);
+        QVERIFY(rig.state.serialReady() == ok && terminal.portOpened() == ok && rig.link.isOpen() == ok);
         QCOMPARE(rig.link.baud(), ok ? speed.trimmed().toInt() : SerialPortSetup::kDownloadBaud);
         QVERIFY(rig.surface.text().isEmpty() && rig.prompter.boxes.isEmpty()); // emptied either way; no box
     }
@@ -387,29 +387,29 @@ private slots:
     void handlerTalks()
     {
         RunRig rig;
-        clsTerminal terminal(rig.dispatcher, rig.port, rig.state, rig.settings, rig.surface);
-        rig.settings.setASCIIBelow(14);
-        rig.settings.setASCIIColor(qint32(Red));
-        terminal.Receive(QByteArray("A\r\n"));
+        TerminalSession terminal(rig.dispatcher, rig.port, rig.state, rig.settings, rig.surface);
+        rig.settings.setAsciiBelow(14);
+        rig.settings.setAsciiColor(qint32(Red));
+        terminal.receive(QByteArray("A\r\n"));
         QCOMPARE(rig.surface.text() + rig.surface.colours(Red), QByteArray("A<13><10>.aaaaaaaa"));
-        rig.settings.setPrintASCII(false);
+        rig.settings.setPrintAscii(false);
         rig.surface.closeWindow();
-        terminal.Receive(QByteArray("A\r\n"));
+        terminal.receive(QByteArray("A\r\n"));
         QCOMPARE(rig.surface.text() + rig.surface.colours(Red), QByteArray("A\r\n..."));
         rig.surface.closeWindow();
-        terminal.AddString(QString::fromLatin1("\\{\xff") + QChar(0x100), Red); // one byte a character
+        terminal.addText(QString::fromLatin1("\\{\xff") + QChar(0x100), Red); // one byte a character
         QCOMPARE(rig.surface.created, 3);
         const QString notAByte = QStringLiteral("%1: The character code %2 cannot be sent as one byte");
         for (int code : {0, 255, 256, -1}) {
             rig.link.clearWritten();
-            const LinkResult r = terminal.Send(code);
+            const LinkResult r = terminal.send(code);
             const bool byte = code == 0 || code == 255;
-            QCOMPARE(r.ok() ? QString() : clsTerminal::sendFailureText(r), byte ? QString() : notAByte.arg(EINVAL).arg(code));
+            QCOMPARE(r.ok() ? QString() : TerminalSession::sendFailureText(r), byte ? QString() : notAByte.arg(EINVAL).arg(code));
             QCOMPARE(rig.link.written(), byte ? QByteArray(1, char(code)) : QByteArray());
         }
         rig.link.close();
-        QCOMPARE(clsTerminal::sendFailureText(terminal.Send('a')), QStringLiteral("The serial port is not open"));
-        QVERIFY(!terminal.IgnoreReceive()); // a failed key does not end the conversation
+        QCOMPARE(TerminalSession::sendFailureText(terminal.send('a')), QStringLiteral("The serial port is not open"));
+        QVERIFY(!terminal.ignoreReceive()); // a failed key does not end the conversation
         QCOMPARE(rig.surface.text() + rig.surface.colours(Red), QByteArray("\\{\xff?aaaa"));
         QCOMPARE(rig.status.text, QString());
     }
@@ -439,7 +439,7 @@ private slots:
         QCOMPARE(bar->value(), bar->maximum());
         // Emptied, the view forgets its selection and its length.
         t.v.selectAll();
-        t.w.renderer().InitRTF();
+        t.w.renderer().clear();
         t.v.flush();
         QVERIFY(!t.v.hasSelection() && bar->maximum() == 0);
     }
@@ -553,20 +553,20 @@ private slots:
         const PrintSources sources{"/home/u/prog.hex", [&body] { return QString::fromLatin1(body); },
                                    [&current] { return current; }};
         QStringList seen;
-        const auto opened = [&seen](FrmPrint &d) {
-            seen << QStringLiteral("%1%2%3").arg(d.isModal()).arg(d.chkTerminal()->isChecked())
-                        .arg(d.chkStatus()->isChecked());
+        const auto opened = [&seen](PrintDialog &d) {
+            seen << QStringLiteral("%1%2%3").arg(d.isModal()).arg(d.terminalBox()->isChecked())
+                        .arg(d.statusBox()->isChecked());
         };
-        whenDialogOpens([&](FrmPrint &d) { opened(d), d.chkStatus()->setChecked(true), d.cmdCancel()->click(); });
-        commands.mnuFilePrint(sources, nullptr);
-        whenDialogOpens([&](FrmPrint &d) {
-            opened(d), d.cmdSetup()->click(), d.chkTerminal()->setChecked(false), d.cmdOk()->click();
+        whenDialogOpens([&](PrintDialog &d) { opened(d), d.statusBox()->setChecked(true), d.cancelButton()->click(); });
+        commands.print(sources, nullptr);
+        whenDialogOpens([&](PrintDialog &d) {
+            opened(d), d.setupButton()->click(), d.terminalBox()->setChecked(false), d.okButton()->click();
         });
-        commands.mnuFilePrint(sources, nullptr);
+        commands.print(sources, nullptr);
         QCOMPARE(seen, (QStringList{"110", "110"}));
         QVERIFY(!QFileInfo::exists(out));
-        whenDialogOpens([&](FrmPrint &d) { store.append(body, Red), d.chkStatus()->setChecked(true), d.cmdOk()->click(); });
-        commands.mnuFilePrint(sources, nullptr);
+        whenDialogOpens([&](PrintDialog &d) { store.append(body, Red), d.statusBox()->setChecked(true), d.okButton()->click(); });
+        commands.print(sources, nullptr);
         const QString second = dir.filePath(QStringLiteral("out-status.pdf"));
         QCOMPARE(status.lines(), QStringList{"INFORMATION: Status window printed to " + second});
         QCOMPARE(printer.outputFileName(), out);
@@ -575,16 +575,16 @@ private slots:
         QCOMPARE(layoutLines(out), QStringList({"Terminal dump from" + date, "", "", "before"}) + lines);
         QCOMPARE(layoutLines(second), QStringList({"Status dump from" + date, "", "", ""}) + lines);
         current = nullptr; // a closed terminal window prints as a fresh, empty one
-        whenDialogOpens([](FrmPrint &d) { d.cmdOk()->click(); });
-        commands.mnuFilePrint(sources, nullptr);
+        whenDialogOpens([](PrintDialog &d) { d.okButton()->click(); });
+        commands.print(sources, nullptr);
         QCOMPARE(layoutLines(out), QStringList{"Terminal dump from" + date});
-        commands.mnuFilePrintSetup(nullptr);
+        commands.printSetup(nullptr);
         QCOMPARE(setups, (QList<QPrinter *>{&printer, &printer}));
         printer.setOutputFileName(QString());
         printer.setPrinterName(QString());
         QTest::ignoreMessage(QtWarningMsg, "QPainter::begin(): Returned false");
-        whenDialogOpens([](FrmPrint &d) { d.cmdOk()->click(); });
-        commands.mnuFilePrint(sources, nullptr);
+        whenDialogOpens([](PrintDialog &d) { d.okButton()->click(); });
+        commands.print(sources, nullptr);
         QCOMPARE(status.lines().mid(1), (QStringList{"", "ERROR: Cannot print the Terminal window: no printer is set up"}));
     }
 };

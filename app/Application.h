@@ -1,0 +1,59 @@
+#pragma once
+#include "app/MainWindow.h"
+#include "core/Readiness.h"
+#include "core/StatusLog.h"
+#include "hexfile/HexDownload.h"
+#include "hexfile/HexFile.h"
+#include "hexfile/RecentFiles.h"
+#include "link/RunLink.h"
+#include "link/SerialLink.h"
+#include "settings/Settings.h"
+#include "widgets/QtPrompter.h"
+
+#include <QString>
+
+class IniSettingsStore;
+
+// The composition root: every long-lived object of the program, made here in the order
+// the members are declared, each handed what it needs. Making them has no side effect:
+// nothing is loaded, opened or shown until start().
+class Application {
+public:
+    // `prompter` answers the message boxes and file dialogs instead of real ones (tests).
+    explicit Application(const QString &commandLinePath, Prompter *prompter = nullptr);
+
+    // The start procedure: splash, preferences, the main window's load handler, the
+    // workspace, the port, the main window shown, and the kernel asked for its version
+    // when the port opened.
+    void start();
+
+    MainWindow &mainWindow() { return m_mainWindow; }
+    Settings &settings() { return m_settings; }
+    StatusLog &statusLog() { return m_statusLog; }
+    Readiness &readiness() { return m_readiness; }
+    SerialLink &link() { return m_link; }
+    HexFile &hexFile() { return m_hexFile; }
+    RecentFiles &recentFiles() { return m_recentFiles; }
+    HexDownload &download() { return m_download; }
+    RunLink &run() { return m_run; }
+
+private:
+    void loadSettings();
+    // Saves the preferences and the workspace when the main window closes. A store that
+    // cannot be written is reported on standard error.
+    void saveSettings();
+
+    QString m_commandLinePath;
+    Settings m_settings;
+    StatusLog m_statusLog;
+    Readiness m_readiness;
+    QtPrompter m_qtPrompter;
+    Prompter &m_prompter;
+    SerialLink m_link;
+    HexFile m_hexFile;
+    RecentFiles m_recentFiles;
+    HexDownload m_download;
+    MainWindow m_mainWindow;
+    RunLink m_run;
+    bool m_saved = false;
+};

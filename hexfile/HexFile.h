@@ -1,0 +1,119 @@
+#pragma once
+#include "link/LinkHandler.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class LinkDispatcher;
+class StatusSink;
+
+// Value 0..255 of a two-character hexadecimal pair. The text is replaced by its upper-case
+// form. A digit that is not hexadecimal (or missing) counts as 0, and a one-character text
+// is read as a pair of that character, so "7" gives 0x77.
+int hexByteValue(QString &text);
+
+// The one loaded HEX file: its path and its record lines, kept as text exactly as read, in
+// file order. The same class carries the download to the kernel, which sends these lines.
+//
+// Records are not parsed: a line is accepted when it starts with ":" and its hexadecimal
+// pairs add up to zero modulo 256. The kernel interprets the record types.
+//
+// The download is stop-and-wait: the start byte 0x02, then one record line (no line end)
+// for every acknowledgement 0x02 of the kernel. 0x03 ends it with success, 0x04 and 0x05
+// ask for the last line again, anything else is a refusal.
+class HexFile : public LinkHandler {
+public:
+    // Result codes of readHexFile and checkRecord. A positive code is the errno of a failed
+    // open or read, except that a missing file is reported as FileNotFound.
+    enum Result : int {
+        Ok = 0,
+        NoColon = -1,
+        ChecksumError = -2,
+        NoPath = -3,
+        FileNotFound = 53,
+        // readHexFile only: a download is sending the records, which must not change under it.
+        Downloading = -5,
+    };
+
+    // Values of Error.
+    enum DownloadError : int {
+        NoError = 0,
+        ResendAsked04 = -1,
+        ResendAsked05 = -2,
+        Aborted = -4,
+    };
+
+    static constexpr char kStart = 0x02;
+    static constexpr char kAccepted = 0x02;
+    static constexpr char kComplete = 0x03;
+    static constexpr char kResend04 = 0x04;
+    static constexpr char kResend05 = 0x05;
+
+    // Longer lines are refused without being read further. A record of 255 data bytes is
+    // 521 characters; the margin leaves room for trailing blanks and the like.
+    static constexpr int MaxLineLength = 4096;
+
+    explicit HexFile(StatusSink *status = nullptr);
+
+    QString path() const { return m_path; }
+    void setPath(const QString &path) { m_path = path; }
+
+    // Record lines, position 0 here being the file's first record.
+    const QStringList &records() const { return m_records; }
+    int recordCount() const { return int(m_records.size()); }
+
+    void setStatusSink(StatusSink *status) { m_status = status; }
+
+    // Reads and checks the file at path, appending "Reading Hex file" and one "." per
+    // accepted record to the status log. Lines end at CR or CR LF; a lone LF does not end a
+    // line. On a failed line the lines before it stay in the list.
+    int readHexFile();
+    int readHexFile(StatusSink &status);
+
+    // Lines holding control characters (other than tab) or longer than MaxLineLength are not
+    // HEX text and fail as checksum errors once they start with ":".
+    static int checkRecord(const QString &record);
+
+    // Description of a positive result code, for the status line.
+    static QString errorText(int code);
+
+    // Runs one whole transfer of the records on `link`, where this object must already be
+    // the current handler. Writes "Downloading hexfile", one "." per record sent and one
+    // "E" per resend, then "Ok" or the three abort lines. Sleeps in the dispatcher's wait
+    // between transmissions. True when the transfer ended without error.
+    // `progress` is told the number of records sent so far whenever it grows.
+    bool send(LinkDispatcher &link, const std::function<void(int sent)> &progress = {});
+
+    // Only the first byte of a delivery counts.
+    void receive(const QByteArray &bytes) override;
+    int packetsToReceive() const override { return recordCount() + 1; }
+    // Time-out, failed write, lost line: the transfer is to be given up.
+    void onRequestAborted() override { m_error = Aborted; }
+
+    int error() const { return m_error; }
+    void setError(int error) { m_error = error; }
+    // 1-based position of the record last written; 0 outside a transfer.
+    int sentCount() const { return m_sentCount; }
+    bool isDownloading() const { return m_downloading; }
+
+    static QString abortText() { return QStringLiteral("Abort"); }
+    static QString transmissionErrorText()
+    {
+        return QStringLiteral("ERROR: Transmission error. Check the cable, reset the 8051 and try again");
+    }
+    static QString notDownloadedText() { return QStringLiteral("ERROR: The file was not downloaded"); }
+
+private:
+    bool transfer(LinkDispatcher &link, const std::function<void(int)> &progress);
+
+    QString m_path;
+    QStringList m_records;
+    StatusSink *m_status;
+
+    // Counters are plain ints: files of far more than 32,767 records go through whole.
+    int m_error = NoError;
+    int m_sentCount = 0;
+    bool m_downloading = false;
+};

@@ -1,0 +1,40 @@
+#include "widgets/StatusWindow.h"
+
+#include "core/StatusLog.h"
+
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
+    : QWidget(parent), m_log(log), m_textView(new QPlainTextEdit(this))
+{
+    setWindowTitle(QStringLiteral("Status"));
+    m_textView->setReadOnly(true);
+    m_textView->setUndoRedoEnabled(false);
+    m_textView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_textView);
+    if (!log.text().isEmpty())
+        showAppended(log.text());
+}
+
+const QString &StatusWindow::text() const
+{
+    return m_log.text();
+}
+
+void StatusWindow::showAppended(const QString &piece)
+{
+    // The view shows line ends as paragraph breaks; the log keeps CR LF.
+    QString shown = piece;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QTextCursor cursor(m_textView->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(shown);
+    m_textView->moveCursor(QTextCursor::End);
+    m_textView->ensureCursorVisible();
+}
