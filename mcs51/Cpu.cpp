@@ -657,7 +657,14 @@ void Cpu::interpret(std::uint64_t limit, std::uint16_t stopAt)
             cjne(reg(op & 7), ip[1], ip[2]);
             break;
         // PUSH direct  1100 0000
-        case 0xC0: push(rd(ip[1])); break;
+        case 0xC0: {
+            // SP goes up before the operand is read, so PUSH SP stores the new SP.
+            std::uint8_t &sp = sfrRef(sfr::SP);
+            ++sp;
+            const std::uint8_t value = rd(ip[1]);
+            writeIndirect(sp, value);
+            break;
+        }
         // POP direct  1101 0000
         case 0xD0: wr(ip[1], pop()); break;
         // CLR bit  1100 0010
