@@ -63,8 +63,9 @@ constexpr auto kCycles = makeCycles();
 // SFRs the interpreter must not treat as plain bytes: reading the timer
 // counters brings the timers up to date first, PSW gets its parity bit and
 // SBUF reads the receive buffer; writes to these change timers, the serial
-// port or the interrupt system. TCON, SCON and T2CON read as plain bytes:
-// their flags only change at the moments the timers are brought up to date.
+// port or the interrupt system (P3 carries INT0/INT1, whose pins follow the
+// latch). TCON, SCON and T2CON read as plain bytes: their flags only change
+// at the moments the timers are brought up to date or a port is written.
 constexpr std::uint8_t kReadSide = 1, kWriteSide = 2;
 constexpr std::array<std::uint8_t, 128> makeSfrSideEffects()
 {
@@ -187,12 +188,26 @@ void Cpu::writeSfr(std::uint8_t address, std::uint8_t value)
         m_irqHold = true;
         m_irqCheck = true;
         break;
+    case sfr::P3: {
+        // INT0/INT1 are timer gates and interrupt inputs.
+        const std::uint8_t before = sfrVal(sfr::P3);
+        sfrRef(address) = value;
+        sampleExternalInterrupts(before);
+        updateActivity();
+        m_irqCheck = true;
+        break;
+    }
     case sfr::TCON:
+        // A level-triggered request stays while its pin is low, whatever the program clears.
+        sfrRef(address) = value;
+        sampleExternalInterrupts(sfrVal(sfr::P3));
+        updateActivity();
+        m_irqCheck = true;
+        break;
     case sfr::TMOD:
     case sfr::SCON:
     case sfr::T2CON:
     case sfr::PCON:
-    case sfr::P3: // gate inputs INT0/INT1
     case sfr::TH1:
     case sfr::RCAP2H:
     case sfr::RCAP2L:
@@ -1275,6 +1290,29 @@ RxResult Cpu::receiveByte(std::uint8_t byte, double lineBaud)
 }
 
 // ---- interrupts ---------------------------------------------------------
+
+// INT0 and INT1 are P3.2 and P3.3. Nothing outside drives them, so each pin
+// follows its latch, and p3Before is the pin level before the latest write.
+// With ITx set a falling edge latches IEx until the interrupt is taken or the
+// program clears it; with ITx clear the request is the low pin itself.
+void Cpu::sampleExternalInterrupts(std::uint8_t p3Before)
+{
+    const std::uint8_t p3 = sfrVal(sfr::P3);
+    std::uint8_t &tcon = sfrRef(sfr::TCON);
+    for (int n = 0; n < 2; ++n) {
+        const std::uint8_t pin = std::uint8_t(0x04 << n);
+        const std::uint8_t request = std::uint8_t(kIE0 << 2 * n);
+        const bool low = !(p3 & pin), wasLow = !(p3Before & pin);
+        if (tcon & (kIT0 << 2 * n)) {
+            if (low && !wasLow)
+                tcon |= request;
+        } else if (low) {
+            tcon |= request;
+        } else if (wasLow) {
+            tcon &= std::uint8_t(~request);
+        }
+    }
+}
 
 bool Cpu::checkInterrupts()
 {

@@ -37,9 +37,9 @@ enum class RxResult {
 // address record) calls setPc() with it after reset().
 //
 // Not modelled: port pins other than the latches (a pin reads as its latch,
-// so the counter inputs T0/T1 never toggle and INT0/INT1 follow P3.2/P3.3
-// written by the program), idle and power-down modes, serial modes 0 and 2
-// beyond their frame time.
+// so the counter inputs T0/T1 never toggle, and INT0/INT1 see the edges and
+// levels the program itself writes to P3.2/P3.3), idle and power-down modes,
+// serial modes 0 and 2 beyond their frame time.
 class Cpu
 {
 public:
@@ -130,6 +130,7 @@ private:
     void tickUart(int txTicks, int rxTicks);
     void tickFrameTimes(int cycles);
     bool checkInterrupts();
+    void sampleExternalInterrupts(std::uint8_t p3Before);
     void startTransmit(std::uint8_t byte);
     void frameOnWire(std::uint8_t byte);
     int cyclesToMode2Rollover(std::uint64_t extraBits) const;
