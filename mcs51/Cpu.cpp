@@ -18,7 +18,8 @@ constexpr std::uint8_t kTF1 = 0x80, kTR1 = 0x40, kTF0 = 0x20, kTR0 = 0x10;
 constexpr std::uint8_t kIE1 = 0x08, kIT1 = 0x04, kIE0 = 0x02, kIT0 = 0x01;
 constexpr std::uint8_t kREN = 0x10, kTI = 0x02, kRI = 0x01;
 constexpr std::uint8_t kEA = 0x80;
-constexpr std::uint8_t kTF2 = 0x80, kEXF2 = 0x40, kRCLK = 0x20, kTCLK = 0x10, kTR2 = 0x04;
+constexpr std::uint8_t kTF2 = 0x80, kEXF2 = 0x40, kRCLK = 0x20, kTCLK = 0x10, kEXEN2 = 0x08, kTR2 = 0x04;
+constexpr std::uint8_t kCPRL2 = 0x01;
 
 // Code memory carries a copy of its first bytes past 0xFFFF, so an
 // instruction's operand bytes are fetched without wrapping the address.
@@ -63,8 +64,8 @@ constexpr auto kCycles = makeCycles();
 // SFRs the interpreter must not treat as plain bytes: reading the timer
 // counters brings the timers up to date first, PSW gets its parity bit and
 // SBUF reads the receive buffer; writes to these change timers, the serial
-// port or the interrupt system (P3 carries INT0/INT1, whose pins follow the
-// latch). TCON, SCON and T2CON read as plain bytes: their flags only change
+// port or the interrupt system (P3 carries INT0/INT1 and P1 the 8052's T2EX,
+// whose pins follow the latch). TCON, SCON and T2CON read as plain bytes: their flags only change
 // at the moments the timers are brought up to date or a port is written.
 constexpr std::uint8_t kReadSide = 1, kWriteSide = 2;
 constexpr std::array<std::uint8_t, 128> makeSfrSideEffects()
@@ -73,8 +74,8 @@ constexpr std::array<std::uint8_t, 128> makeSfrSideEffects()
     for (std::uint8_t a : {sfr::TL0, sfr::TH0, sfr::TL1, sfr::TH1, sfr::TL2, sfr::TH2, sfr::SBUF})
         t[a - 0x80] |= kReadSide | kWriteSide;
     t[sfr::PSW - 0x80] |= kReadSide;
-    for (std::uint8_t a : {sfr::TCON, sfr::TMOD, sfr::SCON, sfr::T2CON, sfr::PCON, sfr::P3, sfr::IE, sfr::IP,
-                           sfr::RCAP2L, sfr::RCAP2H})
+    for (std::uint8_t a : {sfr::TCON, sfr::TMOD, sfr::SCON, sfr::T2CON, sfr::PCON, sfr::P1, sfr::P3, sfr::IE,
+                           sfr::IP, sfr::RCAP2L, sfr::RCAP2H})
         t[a - 0x80] |= kWriteSide;
     return t;
 }
@@ -188,6 +189,14 @@ void Cpu::writeSfr(std::uint8_t address, std::uint8_t value)
         m_irqHold = true;
         m_irqCheck = true;
         break;
+    case sfr::P1: {
+        // T2EX is P1.1 on the 8052.
+        const std::uint8_t before = sfrVal(sfr::P1);
+        sfrRef(address) = value;
+        if (m_variant == Variant::I8052 && (before & 0x02) && !(value & 0x02))
+            timer2ExternalEdge();
+        break;
+    }
     case sfr::P3: {
         // INT0/INT1 are timer gates and interrupt inputs.
         const std::uint8_t before = sfrVal(sfr::P3);
@@ -1100,6 +1109,28 @@ void Cpu::tickTimers(int n)
         const bool t2Rx = m_variant == Variant::I8052 && (t2con & kRCLK);
         tickUart(t2Tx ? t2Overflows : t1Ticks, t2Rx ? t2Overflows : t1Ticks);
     }
+}
+
+// A falling edge on T2EX with EXEN2 set captures the count into RCAP2 (CP/RL2
+// set) or reloads the count from RCAP2, and sets EXF2, which requests the
+// timer 2 interrupt. As the serial clock timer 2 only reloads on overflow, so
+// the edge just sets EXF2. None of this waits for TR2.
+void Cpu::timer2ExternalEdge()
+{
+    std::uint8_t &t2con = sfrRef(sfr::T2CON);
+    if (!(t2con & kEXEN2))
+        return;
+    if (!(t2con & (kRCLK | kTCLK))) {
+        if (t2con & kCPRL2) {
+            sfrRef(sfr::RCAP2H) = sfrVal(sfr::TH2);
+            sfrRef(sfr::RCAP2L) = sfrVal(sfr::TL2);
+        } else {
+            sfrRef(sfr::TH2) = sfrVal(sfr::RCAP2H);
+            sfrRef(sfr::TL2) = sfrVal(sfr::RCAP2L);
+        }
+    }
+    t2con |= kEXF2;
+    m_irqCheck = true;
 }
 
 // ---- serial port --------------------------------------------------------

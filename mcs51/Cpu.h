@@ -37,9 +37,10 @@ enum class RxResult {
 // address record) calls setPc() with it after reset().
 //
 // Not modelled: port pins other than the latches (a pin reads as its latch,
-// so the counter inputs T0/T1 never toggle, and INT0/INT1 see the edges and
-// levels the program itself writes to P3.2/P3.3), idle and power-down modes,
-// serial modes 0 and 2 beyond their frame time.
+// so the counter inputs T0/T1/T2 never toggle, INT0/INT1 see the edges and
+// levels the program itself writes to P3.2/P3.3 and T2EX the edges it writes
+// to P1.1), idle and power-down modes, serial modes 0 and 2 beyond their
+// frame time.
 class Cpu
 {
 public:
@@ -127,6 +128,7 @@ private:
     void syncPeripherals();
     void scheduleNextEvent();
     void tickTimers(int cycles);
+    void timer2ExternalEdge();
     void tickUart(int txTicks, int rxTicks);
     void tickFrameTimes(int cycles);
     bool checkInterrupts();
