@@ -1,15 +1,16 @@
 #include "board/BoardLine.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -70,24 +71,47 @@ QString BoardLine::open()
 
     if (!m_options.linkPath.isEmpty()) {
         const QByteArray link = QFile::encodeName(m_options.linkPath);
-        if (QFileInfo(m_options.linkPath).isSymLink() || QFileInfo::exists(m_options.linkPath))
+        // Only a link (an earlier board's, say) is replaced: anything else at the
+        // path may be someone's data.
+        struct stat st;
+        if (::lstat(link.constData(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                m_error = QStringLiteral("--link %1: exists and is not a symbolic link, so it is left alone "
+                                         "(remove it or choose another path)")
+                              .arg(m_options.linkPath);
+                return {};
+            }
             ::unlink(link.constData());
-        if (::symlink(::ptsname(m_master), link.constData()) != 0) {
+        }
+        // symlink() never overwrites, so whatever appeared meanwhile is kept too.
+        if (::symlink(m_slavePath.toLocal8Bit().constData(), link.constData()) != 0) {
             m_error = QStringLiteral("cannot create the link %1: %2")
                           .arg(m_options.linkPath, QString::fromLocal8Bit(strerror(errno)));
             return {};
         }
+        m_linkMade = true;
     }
     return m_slavePath;
 }
 
+bool BoardLine::linkIsOurs() const
+{
+    const QByteArray link = QFile::encodeName(m_options.linkPath);
+    struct stat st;
+    if (::lstat(link.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    char target[PATH_MAX];
+    const ssize_t size = ::readlink(link.constData(), target, sizeof target);
+    return size > 0 && QByteArray(target, int(size)) == m_slavePath.toLocal8Bit();
+}
+
 void BoardLine::closeMaster()
 {
-    // The link first, while its target still exists: a link to another board's device
-    // (started later with the same path) is left alone.
-    if (m_master >= 0 && !m_options.linkPath.isEmpty()
-        && QFileInfo(m_options.linkPath).symLinkTarget() == m_slavePath)
+    // The link first, while its target still exists: whatever has taken the path since
+    // (another board's link, a file) is left alone.
+    if (m_linkMade && linkIsOurs())
         ::unlink(QFile::encodeName(m_options.linkPath).constData());
+    m_linkMade = false;
     if (m_master >= 0) {
         ::close(m_master);
         m_master = -1;

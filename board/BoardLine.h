@@ -53,11 +53,13 @@ private:
     void feedDue(KernelSim &kernel, Clock::time_point now);
     void logReceived(const QByteArray &bytes);
     void closeMaster();
+    bool linkIsOurs() const;
 
     LineOptions m_options;
     int m_master = -1;
     QString m_slavePath;
     QString m_error;
+    bool m_linkMade = false; // the link at linkPath is this board's to remove
     bool m_pulled = false;
     LineNoise m_noise;
     std::deque<Chunk> m_out;
