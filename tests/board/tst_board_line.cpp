@@ -4,6 +4,7 @@
 #include "board/LineNoise.h"
 #include "board/UartSampling.h"
 #include "support/BoardProcess.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -54,16 +55,22 @@ void TestBoardLine::badOptionsAreRejected_data()
     QTest::newRow("crystal not a number") << QStringList{"--crystal", "12MHz"};
     QTest::newRow("noise every 0") << QStringList{"--garbage-every", "0"};
     QTest::newRow("negative noise seed") << QStringList{"--garbage-seed", "-1"};
+    QTest::newRow("link over a file, which stays") << QStringList{"--link", "FILE"};
 }
 
 void TestBoardLine::badOptionsAreRejected()
 {
     QFETCH(QStringList, args);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("notes"));
+    QVERIFY(writeFile(file, "keep me"));
+    args.replaceInStrings(QRegularExpression(QStringLiteral("^FILE$")), file);
     QProcess board;
     board.start(QStringLiteral(CORVADE_BOARD_PATH), args);
     QVERIFY(board.waitForFinished(10000));
     QCOMPARE(board.exitCode(), 2);
     QVERIFY(board.readAllStandardOutput().isEmpty()); // no device named
+    QCOMPARE(readFile(file), QByteArray("keep me"));
 }
 
 void TestBoardLine::theDevice()

@@ -154,6 +154,7 @@ void TestCore::programs_data()
     // MOV R0,#90 ; MOV @R0,#5A ; MOV P1,#11 ; MOV A,@R0: upper RAM and P1 share the address.
     program("8052 upper RAM", "7890 765A 759011 E6", 4, "A=5A P1=11 90=5A");
     program("8051 has no upper RAM", "7890 765A 759011 E6", 4, "A=FF P1=11 90=00", true);
+    program("PUSH SP stores SP after the increment", "758160 C081", 2, "61=61 SP=61");
     // LCALL 0105 ; ACALL 0110 (same 2K page) ; MOV DPTR,#0200 ; MOV A,#2 ; JMP @A+DPTR ; RET ; RET
     program("calls and returns", "120105 80FE @0105 3110 22 @0110 900200 7402 73 @0202 22", 7,
             "PC=0003 SP=07 08=03 09=00 0A=07 0B=01");
@@ -180,7 +181,7 @@ void TestCore::programs_data()
     program("timer mode 1: 16 bits", "758901 758CFF 758AF0 D28C 00 80FD", 14, "TCON=30 TH0=00 TL0=00");
     program("timer mode 2 reloads TL from TH", "758902 758CF0 758AFE D28C 00 80FD", 5, "TCON=30 TH0=F0 TL0=F0");
     program("timer GATE with INT0 high", "758909 758CFF 758AF0 D28C 00 80FD", 14, "TCON=30 TL0=00");
-    program("timer GATE with INT0 low", "758909 758CFF 758AF0 C2B2 D28C 00 80FD", 20, "TCON=10 TL0=F0");
+    program("timer GATE with INT0 low", "758909 758CFF 758AF0 C2B2 D28C 00 80FD", 20, "TCON=12 TL0=F0");
     program("timer counting T0 pin edges", "758905 758CFF 758AF0 D28C 00 80FD", 20, "TCON=10 TL0=F0");
     // Mode 3: TL0 runs on TR0 and sets TF0, TH0 on TR1 and sets TF1, timer 1 runs flagless.
     program("timer 0 mode 3: TL0 overflows", "758923 758AFE 758C80 D28E D28C 80FE", 20, "TCON=70 TL0=1D TH0=A0 TL1=26");
@@ -188,6 +189,11 @@ void TestCore::programs_data()
     // RCAP2 = FFF0 ; TH2:TL2 = FFFE ; SETB TR2: reloads and sets TF2 on the 8052 only.
     program("timer 2 auto-reload", "75CBFF 75CAF0 75CDFF 75CCFE D2CA 80FE", 6, "T2CON=84 TH2=FF TL2=F1");
     program("8051 has no timer 2", "75CBFF 75CAF0 75CDFF 75CCFE D2CA 80FE", 6, "TL2=FE", true);
+    // EXEN2, then CLR P1.1 (T2EX). Capture, running: RCAP2 (to 30/31) gets the count at the CLR;
+    // EXF2 calls CLR EXF2 ; INC 32 ; RETI. Auto-reload: TH2:TL2 from RCAP2.
+    program("timer 2 captures on T2EX", "020040 @002B C2CE053232 @0040 D2AD D2AF 75C80D 00 C291 85CA30 85CB31 80FE",
+            20, "30=03 31=00 32=01");
+    program("timer 2 reloads on T2EX", "75CBAB 75CACD 75C808 C291", 4, "T2CON=48 TH2=AB TL2=CD");
 
     // INT0 (low: INC 30) and timer 0 (high: MOV 31,30) asked for right after the IE, IP writes.
     const char *both = "020040 @0003 053032 @000B 85303132 @0040 75B802 75A883 758823 80FE";
@@ -200,6 +206,10 @@ void TestCore::programs_data()
             30, "31=01 32=01 34=01 35=0B 36=09 SP=07");
     // After RETI one instruction runs before the next entry: SETB TF0 ; RETI asks again.
     program("interrupt: one instruction after RETI", "020040 @000B D28D32 @0040 75A882 D28D 0530 80FC", 200, "30=19");
+    // INT0/INT1 follow P3 as written. Edge INT0 (IT0): CLR P3.2 asks once. Level INT1: MOV P3,#F7
+    // asks until the routine (INC 30 ; SETB P3.3 ; RETI) raises the pin.
+    program("interrupt: INT0 edge written to P3.2", "020040 @0003 053032 @0040 D288 75A881 C2B2 80FE", 20, "30=01 TCON=01");
+    program("interrupt: INT1 level written to P3", "020040 @0013 0530D2B332 @0040 75A884 75B0F7 80FE", 20, "30=01 TCON=00");
 }
 
 void TestCore::programs()
