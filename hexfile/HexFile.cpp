@@ -25,13 +25,20 @@ int hexDigit(QChar c)
     return 0;
 }
 
-// A HEX file is plain text; anything else (binary data, or lines joined by lone line feeds)
-// must not be accepted by a lucky checksum and then sent to the kernel.
-bool isControl(QChar c)
+bool isHexDigit(QChar c)
 {
     const char16_t u = c.unicode();
-    return (u < 0x20 && u != '\t') || u == 0x7f;
+    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
 }
+
+// Value of the record's byte at `index` (0 is the byte count), in a line already checked.
+int recordByte(const QString &record, int index)
+{
+    return hexDigit(record[1 + 2 * index]) * 16 + hexDigit(record[2 + 2 * index]);
+}
+
+// Byte count, address (two bytes), type and checksum: the bytes of a record besides its data.
+constexpr int RecordOverhead = 5;
 
 // Dots are gathered and handed over in chunks: the log ends up with the same text, but a
 // file of tens of thousands of records does not cost as many log updates.
@@ -185,15 +192,18 @@ int HexFile::checkRecord(const QString &record)
     const qsizetype n = record.size();
     if (n > MaxLineLength)
         return ChecksumError;
-    unsigned sum = 0;
-    // Pairs start right after the colon; a last single digit stands for a pair of itself.
-    for (qsizetype p = 1; p < n; p += 2) {
-        const QChar hi = record[p];
-        const QChar lo = p + 1 < n ? record[p + 1] : hi;
-        if (isControl(hi) || isControl(lo))
+    // The kernel reads exactly the record its byte count announces and refuses anything else:
+    // a colon, the count, two address bytes, the type, the data and the checksum, all as
+    // hexadecimal pairs. A shorter, longer or non-hexadecimal line must not be sent to it.
+    for (qsizetype p = 1; p < n; ++p) {
+        if (!isHexDigit(record[p]))
             return ChecksumError;
-        sum += unsigned(hexDigit(hi) * 16 + hexDigit(lo));
     }
+    if (n < 1 + 2 * RecordOverhead || n != 1 + 2 * (RecordOverhead + recordByte(record, 0)))
+        return ChecksumError;
+    unsigned sum = 0;
+    for (qsizetype p = 1; p < n; p += 2)
+        sum += unsigned(hexDigit(record[p]) * 16 + hexDigit(record[p + 1]));
     return (sum & 0xffu) == 0 ? int(Ok) : int(ChecksumError);
 }
 

@@ -17,8 +17,9 @@ int hexByteValue(QString &text);
 // The one loaded HEX file: its path and its record lines, kept as text exactly as read, in
 // file order. The same class carries the download to the kernel, which sends these lines.
 //
-// Records are not parsed: a line is accepted when it starts with ":" and its hexadecimal
-// pairs add up to zero modulo 256. The kernel interprets the record types.
+// A line is accepted when it is one whole record: a ":" followed by hexadecimal pairs only, as
+// many as its byte count announces, adding up to zero modulo 256. Beyond that the kernel
+// interprets the record types.
 //
 // The download is stop-and-wait: the start byte 0x02, then one record line (no line end)
 // for every acknowledgement 0x02 of the kernel. 0x03 ends it with success, 0x04 and 0x05
@@ -51,8 +52,8 @@ public:
     static constexpr char kResend04 = 0x04;
     static constexpr char kResend05 = 0x05;
 
-    // Longer lines are refused without being read further. A record of 255 data bytes is
-    // 521 characters; the margin leaves room for trailing blanks and the like.
+    // Longer lines are refused without being read further; the longest record, of 255 data
+    // bytes, is 521 characters.
     static constexpr int MaxLineLength = 4096;
 
     explicit HexFile(StatusSink *status = nullptr);
@@ -72,8 +73,8 @@ public:
     int readHexFile();
     int readHexFile(StatusSink &status);
 
-    // Lines holding control characters (other than tab) or longer than MaxLineLength are not
-    // HEX text and fail as checksum errors once they start with ":".
+    // A line that starts with ":" but is not one whole record of hexadecimal pairs, or is
+    // longer than MaxLineLength, fails as a checksum error.
     static int checkRecord(const QString &record);
 
     // Description of a positive result code, for the status line.
