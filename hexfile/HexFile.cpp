@@ -39,6 +39,7 @@ int recordByte(const QString &record, int index)
 
 // Byte count, address (two bytes), type and checksum: the bytes of a record besides its data.
 constexpr int RecordOverhead = 5;
+constexpr int DataRecordType = 0;
 
 // Dots are gathered and handed over in chunks: the log ends up with the same text, but a
 // file of tens of thousands of records does not cost as many log updates.
@@ -135,17 +136,20 @@ int HexFile::readHexFile(StatusSink &status)
     line.reserve(600);
     bool inLine = false;
     bool afterCr = false;
+    bool hasData = false;
 
     // Returns the check's result; an accepted line is stored.
     auto finishLine = [&]() {
         const QString record = QString::fromLatin1(line);
-        line.clear();
-        inLine = false;
         const int r = checkRecord(record);
         if (r == Ok) {
             dots.add();
             m_records.append(record);
+            if (recordByte(record, 3) == DataRecordType && recordByte(record, 0) > 0)
+                hasData = true;
         }
+        line.clear();
+        inLine = false;
         return r;
     };
 
@@ -180,9 +184,13 @@ int HexFile::readHexFile(StatusSink &status)
                 return finishLine();
         }
     }
-    if (inLine)
-        return finishLine();
-    return Ok;
+    if (inLine) {
+        const int r = finishLine();
+        if (r != Ok)
+            return r;
+    }
+    // Nothing to write into the board's memory: an empty file, or a pipe nobody writes to.
+    return hasData ? int(Ok) : int(NoData);
 }
 
 int HexFile::checkRecord(const QString &record)

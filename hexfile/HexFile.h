@@ -19,7 +19,7 @@ int hexByteValue(QString &text);
 //
 // A line is accepted when it is one whole record: a ":" followed by hexadecimal pairs only, as
 // many as its byte count announces, adding up to zero modulo 256. Beyond that the kernel
-// interprets the record types.
+// interprets the record types; the reader only asks for at least one data byte in the file.
 //
 // The download is stop-and-wait: the start byte 0x02, then one record line (no line end)
 // for every acknowledgement 0x02 of the kernel. 0x03 ends it with success, 0x04 and 0x05
@@ -36,6 +36,8 @@ public:
         FileNotFound = 53,
         // readHexFile only: a download is sending the records, which must not change under it.
         Downloading = -5,
+        // readHexFile only: every line is a good record, but none holds a byte of data.
+        NoData = -6,
     };
 
     // Values of Error.
@@ -69,7 +71,8 @@ public:
 
     // Reads and checks the file at path, appending "Reading Hex file" and one "." per
     // accepted record to the status log. Lines end at CR or CR LF; a lone LF does not end a
-    // line. On a failed line the lines before it stay in the list.
+    // line. On a failed line the lines before it stay in the list. A file without a data
+    // record fails with NoData, its records kept.
     int readHexFile();
     int readHexFile(StatusSink &status);
 

@@ -50,6 +50,12 @@ void readHexFile(HexFile &hexFile, const QString &path, StatusSink &status,
                       QStringLiteral("ERROR: Hex file is corrupt. ':' missing at beginning of line."),
                       status, prompter, state);
         return;
+    case HexFile::NoData:
+        // Nothing to download: the Kernel menu stays off, as after any file that is not a program.
+        status.appendStatus(QString(), true);
+        status.appendStatus(QStringLiteral("ERROR: Hex file holds no data record. Nothing to download."), true);
+        state.setFileNotReady();
+        return;
     case HexFile::NoPath:
         status.appendStatus(QStringLiteral("WARNING: No hex file specified. No file loaded"), true);
         if (runLoadCommand)
