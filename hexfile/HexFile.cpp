@@ -119,6 +119,8 @@ int HexFile::readHexFile(StatusSink &status)
         return Downloading;
     status.appendStatus(QStringLiteral("Reading Hex file"), false);
     m_records.clear();
+    m_errorLine = 0;
+    m_errorLineHasLf = false;
 
     // Non-blocking open, so that a named pipe without a writer cannot stall the window.
     const QByteArray native = QFile::encodeName(m_path);
@@ -137,16 +139,22 @@ int HexFile::readHexFile(StatusSink &status)
     bool inLine = false;
     bool afterCr = false;
     bool hasData = false;
+    int lineNumber = 0;
 
-    // Returns the check's result; an accepted line is stored.
+    // Returns the check's result; an accepted line is stored, a refused one is remembered
+    // for the report.
     auto finishLine = [&]() {
         const QString record = QString::fromLatin1(line);
+        ++lineNumber;
         const int r = checkRecord(record);
         if (r == Ok) {
             dots.add();
             m_records.append(record);
             if (recordByte(record, 3) == DataRecordType && recordByte(record, 0) > 0)
                 hasData = true;
+        } else {
+            m_errorLine = lineNumber;
+            m_errorLineHasLf = line.contains('\n');
         }
         line.clear();
         inLine = false;

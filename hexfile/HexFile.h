@@ -76,6 +76,12 @@ public:
     int readHexFile();
     int readHexFile(StatusSink &status);
 
+    // After a read that failed on a line (NoColon, ChecksumError): its 1-based number, and
+    // whether it held a lone LF, the sign of a file whose lines end the Unix way. 0 and false
+    // after any other outcome.
+    int errorLine() const { return m_errorLine; }
+    bool errorLineHasLf() const { return m_errorLineHasLf; }
+
     // A line that starts with ":" but is not one whole record of hexadecimal pairs, or is
     // longer than MaxLineLength, fails as a checksum error.
     static int checkRecord(const QString &record);
@@ -115,6 +121,8 @@ private:
     QString m_path;
     QStringList m_records;
     StatusSink *m_status;
+    int m_errorLine = 0;
+    bool m_errorLineHasLf = false;
 
     // Counters are plain ints: files of far more than 32,767 records go through whole.
     int m_error = NoError;

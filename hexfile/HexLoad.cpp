@@ -9,13 +9,26 @@ namespace HexLoad {
 
 namespace {
 
-void reportCorrupt(const QString &boxText, const QString &line, StatusSink &status,
-                   Prompter &prompter, Readiness &state)
+// Why a file with Unix line ends fails: the kernel ends a record at CR, so the whole file
+// reads as one long line.
+QString lineEndText()
 {
-    prompter.message(boxText, Prompter::Icon::Exclamation);
+    return QStringLiteral("The lines end with LF alone; the kernel needs CR LF or CR line ends.");
+}
+
+void reportCorrupt(const HexFile &hexFile, const QString &boxText, const QString &line,
+                   StatusSink &status, Prompter &prompter, Readiness &state)
+{
+    const QString where = QStringLiteral("Line %1.").arg(hexFile.errorLine());
+    QString box = boxText + QStringLiteral("\n\n") + where;
+    if (hexFile.errorLineHasLf())
+        box += QLatin1Char('\n') + lineEndText();
+    prompter.message(box, Prompter::Icon::Exclamation);
     // The empty line ends the unfinished "Reading Hex file..." progress line.
     status.appendStatus(QString(), true);
-    status.appendStatus(line, true);
+    status.appendStatus(line + QLatin1Char(' ') + where, true);
+    if (hexFile.errorLineHasLf())
+        status.appendStatus(QStringLiteral("ERROR: ") + lineEndText(), true);
     state.setFileNotReady();
 }
 
@@ -42,11 +55,11 @@ void readHexFile(HexFile &hexFile, const QString &path, StatusSink &status,
         state.setFileReady(hexFile.path());
         return;
     case HexFile::ChecksumError:
-        reportCorrupt(QStringLiteral("The hex file is corrupt, try reloading or re compile the hex file"),
+        reportCorrupt(hexFile, QStringLiteral("The hex file is corrupt, try reloading or re compile the hex file"),
                       QStringLiteral("ERROR: Hex file is corrupt. Checksum error."), status, prompter, state);
         return;
     case HexFile::NoColon:
-        reportCorrupt(QStringLiteral("This is not a valid Intel Hex file, or file is corrupt"),
+        reportCorrupt(hexFile, QStringLiteral("This is not a valid Intel Hex file, or file is corrupt"),
                       QStringLiteral("ERROR: Hex file is corrupt. ':' missing at beginning of line."),
                       status, prompter, state);
         return;
