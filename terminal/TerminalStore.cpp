@@ -5,12 +5,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +22,28 @@ constexpr char CR = '\r';
 constexpr char LF = '\n';
 
 QString spillPrefix() { return QStringLiteral("terminal-"); }
+
+QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+// An unnamed file in folder, readable by this process alone: nobody can open it by name,
+// there is no name to plant a link on, and a crash leaves nothing behind. Where the file
+// system has no unnamed files, a fresh random name is made exclusively (never through a
+// link), readable by the owner only, and removed at once. -1 with errno on failure.
+int openUnnamedFile(const QString &folder)
+{
+    const QByteArray dir = QFile::encodeName(folder);
+    const int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+    // The name still carries the process id, so that the stale-file sweep finds it should
+    // the program die in the instant between creating and removing it.
+    QByteArray name = dir + '/' + QFile::encodeName(spillPrefix()) + QByteArray::number(qint64(::getpid()))
+        + "-XXXXXX.spill";
+    const int named = ::mkostemps(name.data(), 6, O_CLOEXEC);
+    if (named >= 0)
+        ::unlink(name.constData());
+    return named;
+}
 } // namespace
 
 TerminalStore::TerminalStore(QObject *parent)
@@ -28,10 +54,16 @@ TerminalStore::TerminalStore(QObject *parent)
 
 TerminalStore::~TerminalStore()
 {
-    if (m_ownSpill) {
-        m_ownSpill->close();
-        QFile::remove(m_spillFileName);
-    }
+    closeOwnSpill();
+}
+
+void TerminalStore::closeOwnSpill()
+{
+    if (m_spillFd >= 0)
+        ::close(m_spillFd);
+    m_spillFd = -1;
+    m_spillFileName.clear();
+    m_spillPlace.clear();
 }
 
 void TerminalStore::setMemoryWindow(qint64 bytes)
@@ -42,12 +74,7 @@ void TerminalStore::setMemoryWindow(qint64 bytes)
 
 void TerminalStore::setSpillDevice(QIODevice *device)
 {
-    if (m_ownSpill) {
-        m_ownSpill->close();
-        QFile::remove(m_spillFileName);
-        m_ownSpill.reset();
-        m_spillFileName.clear();
-    }
+    closeOwnSpill();
     m_spill = device;
     m_spillEnd = 0;
 }
@@ -197,8 +224,9 @@ void TerminalStore::clear()
     m_firstResident = 0;
     m_residentFull = 0;
     m_spillEnd = 0;
-    if (m_ownSpill)
-        static_cast<QFile *>(m_ownSpill.get())->resize(0);
+    // The old text is no longer referred to; a failed shrink only wastes disk space.
+    if (m_spillFd >= 0 && ::ftruncate(m_spillFd, 0) != 0)
+        m_spillError = systemError(errno);
     pushLineStart(0);
     emit cleared();
 }
@@ -225,7 +253,11 @@ void TerminalStore::spillOldBlocks()
 bool TerminalStore::openSpill()
 {
     const QString folder = m_spillFolder.isEmpty() ? defaultSpillFolder() : m_spillFolder;
-    if (!QDir().mkpath(folder)) {
+    // A folder made here is the user's alone; one that exists is left as it is.
+    const QByteArray dir = QFile::encodeName(folder);
+    if (!QDir(folder).exists()
+        && (!QDir().mkpath(QFileInfo(folder).absolutePath())
+            || (::mkdir(dir.constData(), S_IRWXU) != 0 && errno != EEXIST))) {
         reportError(QStringLiteral("ERROR: Cannot create the folder %1 for the terminal's older text; it stays in memory.")
                         .arg(QDir::toNativeSeparators(folder)));
         return false;
@@ -235,39 +267,84 @@ bool TerminalStore::openSpill()
         staleRemoved = true;
         removeStaleSpillFiles(folder);
     }
-    static int counter = 0;
-    const QString name = QDir(folder).filePath(
-        QStringLiteral("%1%2-%3.spill").arg(spillPrefix()).arg(qint64(::getpid())).arg(++counter));
-    auto file = std::make_unique<QFile>(name);
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        reportError(QStringLiteral("ERROR: Cannot create %1 for the terminal's older text (%2); it stays in memory.")
-                        .arg(QDir::toNativeSeparators(name), file->errorString()));
+    const int fd = openUnnamedFile(folder);
+    if (fd < 0) {
+        reportError(QStringLiteral("ERROR: Cannot create a file in %1 for the terminal's older text (%2); it stays in memory.")
+                        .arg(QDir::toNativeSeparators(folder), systemError(errno)));
         return false;
     }
-    m_spillFileName = name;
-    m_ownSpill = std::move(file);
-    m_spill = m_ownSpill.get();
+    m_spillFd = fd;
+    m_spillFileName = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    m_spillPlace = QStringLiteral("a file in %1").arg(QDir::toNativeSeparators(folder));
     m_spillEnd = 0;
+    return true;
+}
+
+bool TerminalStore::spillWrite(qint64 at, const char *data, qint64 n)
+{
+    if (m_spillFd < 0) {
+        if (m_spill->seek(at) && m_spill->write(data, n) == n)
+            return true;
+        m_spillError = m_spill->errorString();
+        return false;
+    }
+    while (n > 0) {
+        const ssize_t done = ::pwrite(m_spillFd, data, size_t(n), off_t(at));
+        if (done < 0 && errno == EINTR)
+            continue;
+        // A short write is the first sign of a full disk; the next one fails with the reason.
+        if (done <= 0) {
+            m_spillError = systemError(done < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += done;
+        at += done;
+        n -= done;
+    }
+    return true;
+}
+
+bool TerminalStore::spillRead(qint64 at, char *data, qint64 n) const
+{
+    if (m_spillFd < 0) {
+        if (!m_spill) {
+            m_spillError = QStringLiteral("no spill file");
+            return false;
+        }
+        if (m_spill->seek(at) && m_spill->read(data, n) == n)
+            return true;
+        m_spillError = m_spill->errorString();
+        return false;
+    }
+    while (n > 0) {
+        const ssize_t done = ::pread(m_spillFd, data, size_t(n), off_t(at));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            m_spillError = done < 0 ? systemError(errno) : QStringLiteral("the file ends early");
+            return false;
+        }
+        data += done;
+        at += done;
+        n -= done;
+    }
     return true;
 }
 
 bool TerminalStore::spillBlock(Block &b)
 {
-    if (!m_spill && !openSpill())
+    if (m_spillFd < 0 && !m_spill && !openSpill())
         return false;
     const Data &d = *b.data;
     const qint64 textBytes = b.size;
     const qint64 runBytes = qint64(d.runs.size() * sizeof(RunEntry));
     const qint64 lineBytes = qint64(d.lines.size() * sizeof(quint16));
-    const bool ok = m_spill->seek(m_spillEnd)
-        && m_spill->write(d.text.get(), textBytes) == textBytes
-        && m_spill->write(reinterpret_cast<const char *>(d.runs.data()), runBytes) == runBytes
-        && m_spill->write(reinterpret_cast<const char *>(d.lines.data()), lineBytes) == lineBytes;
+    const bool ok = spillWrite(m_spillEnd, d.text.get(), textBytes)
+        && spillWrite(m_spillEnd + textBytes, reinterpret_cast<const char *>(d.runs.data()), runBytes)
+        && spillWrite(m_spillEnd + textBytes + runBytes, reinterpret_cast<const char *>(d.lines.data()), lineBytes);
     if (!ok) {
         reportError(QStringLiteral("ERROR: Cannot write the terminal's older text to %1 (%2); it stays in memory.")
-                        .arg(m_spillFileName.isEmpty() ? QStringLiteral("the spill file")
-                                                       : QDir::toNativeSeparators(m_spillFileName),
-                             m_spill->errorString()));
+                        .arg(m_spillPlace.isEmpty() ? QStringLiteral("the spill file") : m_spillPlace, m_spillError));
         return false;
     }
     m_errorReported = false;
@@ -289,14 +366,13 @@ const TerminalStore::Data &TerminalStore::dataOf(qint64 block) const
     d->lines.resize(b.lineCount);
     const qint64 runBytes = qint64(d->runs.size() * sizeof(RunEntry));
     const qint64 lineBytes = qint64(d->lines.size() * sizeof(quint16));
-    const bool ok = m_spill && m_spill->seek(b.fileOffset)
-        && m_spill->read(d->text.get(), b.size) == b.size
-        && m_spill->read(reinterpret_cast<char *>(d->runs.data()), runBytes) == runBytes
-        && m_spill->read(reinterpret_cast<char *>(d->lines.data()), lineBytes) == lineBytes;
+    const qint64 at = b.fileOffset;
+    const bool ok = spillRead(at, d->text.get(), b.size)
+        && spillRead(at + b.size, reinterpret_cast<char *>(d->runs.data()), runBytes)
+        && spillRead(at + b.size + runBytes, reinterpret_cast<char *>(d->lines.data()), lineBytes);
     if (!ok) {
         // Show blanks in the right shape rather than bytes that are not the user's.
-        reportError(QStringLiteral("ERROR: Cannot read the terminal's older text back (%1).")
-                        .arg(m_spill ? m_spill->errorString() : QStringLiteral("no spill file")));
+        reportError(QStringLiteral("ERROR: Cannot read the terminal's older text back (%1).").arg(m_spillError));
         std::memset(d->text.get(), ' ', size_t(b.size));
         std::fill(d->runs.begin(), d->runs.end(), RunEntry{0, 0});
         std::fill(d->lines.begin(), d->lines.end(), quint16(0));

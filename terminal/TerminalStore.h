@@ -25,6 +25,8 @@ class StatusSink;
 // Text lives in blocks of BlockSize bytes. Beyond the memory window the oldest blocks
 // (text, runs and line starts) move to a spill file in the cache folder and are read
 // back on demand, a few at a time. A spill that fails leaves the block in memory.
+// The spill file has no name in the folder and is readable by this process alone: what
+// the board sent stays private, and nothing is left behind, even after a crash.
 class TerminalStore : public QObject {
     Q_OBJECT
 public:
@@ -94,9 +96,11 @@ public:
     // Bytes held in memory for text, runs, line starts and block bookkeeping.
     qint64 memoryUsage() const;
     qint64 spilledBlocks() const;
+    // The open spill file as /proc/self/fd/N (it has no other name); empty when none is open.
     QString spillFileName() const { return m_spillFileName; }
 
-    // Removes spill files left in folder by processes that are gone (a crash).
+    // Removes named spill files left in folder by processes that are gone (a crash of a
+    // version that named them, or one in the instant a named file exists).
     static void removeStaleSpillFiles(const QString &folder);
     static QString defaultSpillFolder();
 
@@ -134,6 +138,10 @@ private:
     static void trimToSize(std::vector<T> &v);
     bool spillBlock(Block &b);
     bool openSpill();
+    void closeOwnSpill();
+    // Whole writes and reads at an offset; false with the reason in m_spillError.
+    bool spillWrite(qint64 at, const char *data, qint64 n);
+    bool spillRead(qint64 at, char *data, qint64 n) const;
     const Data &dataOf(qint64 block) const;
     int runIndexAt(const Data &d, quint32 size, quint32 offset) const;
     void reportError(const QString &text) const;
@@ -156,8 +164,10 @@ private:
     StatusSink *m_status = nullptr;
     QString m_spillFolder;
     QString m_spillFileName;
-    std::unique_ptr<QIODevice> m_ownSpill;
-    QIODevice *m_spill = nullptr;
+    QString m_spillPlace; // the spill file as error messages name it
+    int m_spillFd = -1;   // the spill file this store made
+    QIODevice *m_spill = nullptr; // or the device it was given
+    mutable QString m_spillError;
     qint64 m_spillEnd = 0;
     mutable bool m_errorReported = false;
     mutable std::deque<qint64> m_loaded;
