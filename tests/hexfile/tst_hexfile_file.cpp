@@ -19,6 +19,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 
@@ -116,11 +117,16 @@ private slots:
         QTest::newRow("last digit changed") << ":00000001FE" << -2;
         QTest::newRow("lower case") << ":0300300002337a1e" << 0;
         QTest::newRow("empty") << "" << -1;
-        QTest::newRow("a last single digit stands for a pair") << ":01F" << 0;
-        QTest::newRow("tab is text") << ":00000001FF\t" << 0;
+        // Each of these adds up to zero; the kernel would still refuse it.
+        QTest::newRow("colon alone") << ":" << -2;
+        QTest::newRow("one digit") << ":0" << -2;
+        QTest::newRow("not hexadecimal") << ":GG000001FF" << -2;
+        QTest::newRow("fewer bytes than the count") << ":0200000041BD" << -2;
+        QTest::newRow("more bytes than the count") << ":0000000000FF01" << -2;
+        QTest::newRow("trailing tab") << ":00000001FF\t" << -2;
         QTest::newRow("line feed inside") << ":0100000041BE\n:00000001FF" << -2;
         QTest::newRow("DEL") << ":00000001FF\x7f" << -2;
-        QTest::newRow("longest allowed") << ":" + QString(HexFile::MaxLineLength - 1, '0') << 0;
+        QTest::newRow("255 data bytes") << QString::fromLatin1(hexRecord(0, 0, QByteArray(255, '\xa5'))) << 0;
         QTest::newRow("one past the longest") << ":" + QString(HexFile::MaxLineLength, '0') << -2;
     }
     void checkRecord()
@@ -138,7 +144,9 @@ private slots:
         QTest::addColumn<QStringList>("records");
         const QByteArray data = hexRecord(0x0100, 0, "Corvade").toLower();
         const QString d = QString::fromLatin1(data), eof = QString::fromLatin1(kEof);
-        QTest::newRow("empty file") << QByteArray() << 0 << QStringList();
+        const int noData = HexFile::NoData;
+        QTest::newRow("empty file") << QByteArray() << noData << QStringList();
+        QTest::newRow("no data record") << kEof + "\r\n" << noData << QStringList{eof};
         QTest::newRow("CR LF, lower case kept") << data + "\r\n" + kEof + "\r\n" << 0 << QStringList{d, eof};
         QTest::newRow("CR only") << data + "\r" + kEof + "\r" << 0 << QStringList{d, eof};
         QTest::newRow("no line end at the end") << data + "\r\n" + kEof << 0 << QStringList{d, eof};
@@ -147,7 +155,7 @@ private slots:
         QTest::newRow("CR LF LF: the lone LF starts a line") << data + "\r\n\n" + kEof << -1 << QStringList{d};
         // Joined by lone LFs the records would sum to zero as one line; it must not pass.
         QTest::newRow("LF only") << data + "\n" + kEof + "\n" << -2 << QStringList();
-        QTest::newRow("Latin-1 byte kept") << kEof + "\xe9" << 0 << QStringList{eof + QChar(0xe9)};
+        QTest::newRow("Latin-1 byte after a record") << data + "\r\n" + kEof + "\xe9" << -2 << QStringList{d};
         QStringList records;
         for (int i = 0; i < 40000; ++i)
             records << QString::fromLatin1(hexRecord(i, 0, QByteArray::number(i).rightJustified(16, '0')));
@@ -177,19 +185,32 @@ private slots:
         QTest::addColumn<bool>("fileReady");
         QTest::addColumn<int>("records");
         const QString notLoaded = QStringLiteral("caption:Corvade - No File loaded");
+        const QString corrupt = QStringLiteral("box:The hex file is corrupt, try reloading or re compile the hex file\n\n");
+        const QString lfOnly = QStringLiteral("The lines end with LF alone; the kernel needs CR LF or CR line ends.");
+        const QStringList noData{"line:", "line:ERROR: Hex file holds no data record. Nothing to download.", notLoaded,
+                                 "kernel:off"};
         QTest::newRow("good file")
             << false << "good.hex"
             << QStringList{"line:Ok", "caption:Corvade - good.hex", "recent:@good.hex", "kernel:on"} << true << 2;
         QTest::newRow("checksum error")
             << true << "sum.hex"
-            << QStringList{"box:The hex file is corrupt, try reloading or re compile the hex file", "line:",
-                           "line:ERROR: Hex file is corrupt. Checksum error.", notLoaded, "kernel:off"}
+            << QStringList{corrupt + "Line 2.", "line:", "line:ERROR: Hex file is corrupt. Checksum error. Line 2.",
+                           notLoaded, "kernel:off"}
             << false << 1;
+        QTest::newRow("LF only: the line ends are named")
+            << false << "lf.hex"
+            << QStringList{corrupt + "Line 1.\n" + lfOnly, "line:",
+                           "line:ERROR: Hex file is corrupt. Checksum error. Line 1.", "line:ERROR: " + lfOnly,
+                           notLoaded, "kernel:off"}
+            << false << 0;
+        // Nothing to download: the Kernel menu goes off, even after a good file.
+        QTest::newRow("empty file") << true << "/dev/null" << noData << false << 0;
+        QTest::newRow("pipe without a writer") << false << "pipe.hex" << noData << false << 0;
         // The read stops after a bounded line.
         QTest::newRow("endless device without a colon")
             << false << "/dev/zero"
-            << QStringList{"box:This is not a valid Intel Hex file, or file is corrupt", "line:",
-                           "line:ERROR: Hex file is corrupt. ':' missing at beginning of line.", notLoaded,
+            << QStringList{"box:This is not a valid Intel Hex file, or file is corrupt\n\nLine 1.", "line:",
+                           "line:ERROR: Hex file is corrupt. ':' missing at beginning of line. Line 1.", notLoaded,
                            "kernel:off"}
             << false << 0;
         QTest::newRow("missing file keeps the readiness")
@@ -212,6 +233,8 @@ private slots:
         QFETCH(int, records);
         const QString good = m_dir.file("good.hex", ":0100000041BE\r\n:00000001FF\r\n");
         m_dir.file("sum.hex", ":0100000041BE\r\n:00000001FE\r\n");
+        m_dir.file("lf.hex", ":0100000041BE\n:00000001FF\n");
+        ::mkfifo(QFile::encodeName(m_dir.filePath("pipe.hex")).constData(), 0600);
         QDir(m_dir.path()).mkdir("folder.hex");
         Journal journal;
         RecordingStatus status(&journal);
