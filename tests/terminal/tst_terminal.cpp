@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -148,13 +149,14 @@ private slots:
     }
 
     // Beyond the memory window the oldest blocks go to a spill file, read back a few at a
-    // time, and the file goes with the store. A spill that fails is reported once and the
-    // text stays in memory.
+    // time, and the file goes with the store; it is the user's alone and has no name. A spill
+    // that fails is reported once, with the system's reason, and the text stays in memory.
     void spill_data()
     {
-        QTest::addColumn<qint64>("diskFull"); // after so many bytes; -1: never, -2: no folder
+        QTest::addColumn<qint64>("diskFull"); // after so many bytes; -1: never, -2: no folder, -3: a file too big
         QTest::newRow("spill file") << qint64(-1);
         QTest::newRow("folder cannot be made") << qint64(-2);
+        QTest::newRow("file size limit reached") << qint64(-3);
         QTest::newRow("disk full at once") << qint64(0);
         QTest::newRow("disk full after three blocks") << 3 * B + 100;
     }
@@ -166,6 +168,11 @@ private slots:
         FullDevice full(diskFull);
         QVERIFY(QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
         QString spillName;
+        const auto mode = [](const QString &path) {
+            struct stat st {};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+        };
+        const bool ownFile = diskFull == -1 || diskFull == -3;
         {
             TerminalStore s;
             s.setStatusSink(&status);
@@ -173,16 +180,31 @@ private slots:
             if (diskFull >= 0)
                 s.setSpillDevice(&full);
             else
-                s.setSpillFolder(dir.filePath(diskFull == -1 ? "spill" : "file/spill"));
+                s.setSpillFolder(dir.filePath(diskFull == -2 ? "file/spill" : "spill"));
+            rlimit unlimited{};
+            QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+            const rlimit limit{diskFull == -3 ? rlim_t(3 * B + 100) : unlimited.rlim_cur, unlimited.rlim_max};
+            ::signal(SIGXFSZ, SIG_IGN); // writing past the limit fails instead of ending the process
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
             const Model m(s, 20 * B, 7);
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
             spillName = s.spillFileName();
-            QCOMPARE(QFile::exists(spillName), diskFull == -1);
+            QCOMPARE(QFile::exists(spillName), ownFile);
+            // Private: nothing in the folder to open, guess or replace by a link.
+            if (ownFile) {
+                QCOMPARE(QDir(dir.filePath("spill")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                         QStringList());
+                QVERIFY(mode(spillName) == 0600 && mode(dir.filePath("spill")) == 0700);
+            }
             QCOMPARE(s.memoryUsage() < 5 * B, diskFull == -1);
             m.check(s);
             QCOMPARE(s.memoryUsage() < 14 * B, diskFull == -1); // only a few read back stay
-            QCOMPARE(s.spilledBlocks() > 0, diskFull == -1 || diskFull > 0);
+            QCOMPARE(s.spilledBlocks() > 0, diskFull != -2 && diskFull != 0);
             QCOMPARE(status.lines().size(), diskFull == -1 ? 0 : 1);
             QVERIFY(status.text.isEmpty() || status.text.startsWith(QStringLiteral("ERROR: ")));
+            // The system's own reason, not Qt's "Unknown error" for a short write.
+            if (diskFull == -3)
+                QVERIFY2(status.text.contains("(" + QString::fromLocal8Bit(strerror(EFBIG)) + ")"), qPrintable(status.text));
             s.clear();
             QCOMPARE(allLines(s), QByteArrayList{""});
             Model(s, 5 * B, 8).check(s);
@@ -263,6 +285,11 @@ private slots:
         s.append(body.sliced(cut).toLatin1(), Red);
         printStoreLines(s, 10, width, [&stored](const QString &l) { stored << l; });
         QCOMPARE(stored, lines);
+        // Saved as text, every line end of the terminal becomes one LF.
+        QBuffer text;
+        text.open(QIODevice::WriteOnly);
+        QVERIFY(writeTerminalText(s, text).ok);
+        QCOMPARE(text.data(), body.replace(QRegularExpression(QStringLiteral("\r\n|\r|\n")), QStringLiteral("\n")).toLatin1());
     }
 
     // A colour table of the colours used, one group per run, backslash and braces escaped,
