@@ -4,6 +4,7 @@
 #include "terminal/TerminalStore.h"
 #include "widgets/SplashWindow.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -11,13 +12,14 @@
 #include <cstdlib>
 
 namespace {
-SerialPortSetup::Hooks portHooks(const Settings &settings)
+SerialPortSetup::Hooks portHooks(const Settings &settings, std::function<bool()> stopRequested)
 {
     SerialPortSetup::Hooks hooks;
     hooks.portNumber = [&settings] { return settings.serialPort(); };
     hooks.deviceForPort = [&settings](int n) { return settings.portDevice(n); };
     // Abort ends the program at once: no unload handler, nothing saved.
     hooks.abortNow = [] { std::_Exit(3); };
+    hooks.stopRequested = std::move(stopRequested);
     return hooks;
 }
 } // namespace
@@ -25,7 +27,7 @@ SerialPortSetup::Hooks portHooks(const Settings &settings)
 Application::Application(const QString &commandLinePath, Prompter *prompter)
     : m_commandLinePath(commandLinePath),
       m_prompter(prompter ? *prompter : m_qtPrompter),
-      m_link(m_statusLog, m_prompter, m_readiness, portHooks(m_settings)),
+      m_link(m_statusLog, m_prompter, m_readiness, portHooks(m_settings, [this] { return stopRequested(); })),
       m_hexFile(&m_statusLog),
       m_download(m_link.dispatcher(), m_hexFile),
       m_mainWindow(m_settings, m_statusLog, m_readiness, m_prompter, m_link, m_hexFile, m_recentFiles, m_download),
@@ -35,24 +37,62 @@ Application::Application(const QString &commandLinePath, Prompter *prompter)
     m_qtPrompter.setParent(&m_mainWindow);
     m_mainWindow.setRunLink(m_run);
     QObject::connect(&m_mainWindow, &MainWindow::closing, &m_mainWindow, [this] { saveSettings(); });
+    QObject::connect(&m_signals, &SignalCloser::closeRequested, &m_mainWindow, [this] { requestStop(); });
 }
 
-void Application::start()
+bool Application::stopRequested() const
 {
+    // The signal handler's mark counts before its event has been processed.
+    return m_stopRequested || SignalCloser::pending();
+}
+
+void Application::requestStop()
+{
+    m_stopRequested = true;
+    if (m_link.dispatcher().isWaiting())
+        m_link.dispatcher().abortExchange();
+    // A message box closed this way answers with its escape button (the port box: Ignore).
+    if (QWidget *modal = QApplication::activeModalWidget())
+        modal->close();
+    // During the start procedure the close comes when start() reaches its next step.
+    if (!m_starting)
+        m_mainWindow.close();
+}
+
+bool Application::start()
+{
+    m_starting = true;
     m_mainWindow.setStartingUp(true);
     // A crash may have left the terminal's cache file of an earlier run behind.
     TerminalStore::removeStaleSpillFiles(TerminalStore::defaultSpillFolder());
     QPointer<SplashWindow> splash = new SplashWindow;
     splash->show();
+    if (m_stageHook)
+        m_stageHook(StartStage::SplashShown);
+    // Loaded even when a stop came already: the close saves them back, so they must be
+    // the stored ones and not the defaults.
     loadSettings();
-    m_link.port().openPort();
-    m_mainWindow.show();
-    // Without a window manager nothing keeps the splash on top of the new main window.
-    if (splash)
-        splash->raise();
-    if (m_readiness.serialReady())
+    if (!stopRequested())
+        m_link.port().openPort();
+    if (!stopRequested()) {
+        m_mainWindow.show();
+        // Without a window manager nothing keeps the splash on top of the new main window.
+        if (splash)
+            splash->raise();
+        if (m_stageHook)
+            m_stageHook(StartStage::MainWindowShown);
+    }
+    if (!stopRequested() && m_readiness.serialReady())
         m_mainWindow.queryKernelVersion();
     m_mainWindow.setStartingUp(false);
+    m_starting = false;
+    if (!stopRequested())
+        return true;
+    m_stopRequested = true;
+    if (splash)
+        splash->close();
+    m_mainWindow.close();
+    return false;
 }
 
 void Application::loadSettings()

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/MainWindow.h"
+#include "app/SignalCloser.h"
 #include "core/Readiness.h"
 #include "core/StatusLog.h"
 #include "hexfile/HexDownload.h"
@@ -11,6 +12,7 @@
 #include "widgets/QtPrompter.h"
 
 #include <QString>
+#include <functional>
 
 class IniSettingsStore;
 
@@ -24,8 +26,19 @@ public:
 
     // The start procedure: splash, preferences, the main window's load handler, the
     // workspace, the port, the main window shown, and the kernel asked for its version
-    // when the port opened.
-    void start();
+    // when the port opened. False when a stop was requested meanwhile: the remaining
+    // steps were left out, the main window is closed and the settings are saved, so the
+    // caller must not enter the main loop.
+    bool start();
+
+    // A stop request (SIGINT, SIGTERM): ends a kernel wait and closes an open dialog at
+    // once; the main window closes as soon as the start procedure allows.
+    void requestStop();
+    bool stopRequested() const;
+
+    // Points of the start procedure a test can act at; the hook changes nothing itself.
+    enum class StartStage { SplashShown, MainWindowShown };
+    void setStageHook(std::function<void(StartStage)> hook) { m_stageHook = std::move(hook); }
 
     MainWindow &mainWindow() { return m_mainWindow; }
     Settings &settings() { return m_settings; }
@@ -56,4 +69,8 @@ private:
     MainWindow m_mainWindow;
     RunLink m_run;
     bool m_saved = false;
+    bool m_starting = false;
+    bool m_stopRequested = false;
+    std::function<void(StartStage)> m_stageHook;
+    SignalCloser m_signals;
 };

@@ -1,5 +1,4 @@
 #include "app/Application.h"
-#include "app/SignalCloser.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -45,11 +44,11 @@ int main(int argc, char *argv[])
 
     // The shell has split the words and Qt took its own options: what is left, joined
     // with one blank, is the path of the HEX file to load.
+    // It also turns SIGINT and SIGTERM into an ordinary close.
     Application corvade(QApplication::arguments().mid(1).join(QLatin1Char(' ')));
 
-    SignalCloser closer;
-    QObject::connect(&closer, &SignalCloser::closeRequested, &corvade.mainWindow(), &QWidget::close);
-
-    corvade.start();
+    // Stopped while starting: closed and saved already, there is no main loop to run.
+    if (!corvade.start())
+        return 0;
     return app.exec();
 }

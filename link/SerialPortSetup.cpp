@@ -38,7 +38,10 @@ bool SerialPortSetup::openPort()
 
         const int n = m_hooks.portNumber();
         Prompter::Answer answer;
-        if (result.error == LinkError::InUse) {
+        if (m_hooks.stopRequested && m_hooks.stopRequested()) {
+            // A stop request closes the box, and a closed box means going on without the port.
+            answer = Prompter::Answer::Ignore;
+        } else if (result.error == LinkError::InUse) {
             answer = m_prompter.abortRetryIgnore(inUseText(n), Prompter::Answer::Retry);
         } else if (result.error == LinkError::NoSuchDevice) {
             answer = m_prompter.abortRetryIgnore(invalidText(n), Prompter::Answer::Ignore);

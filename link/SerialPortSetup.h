@@ -20,6 +20,7 @@ public:
         std::function<int()> portNumber;                 // AppSettings.serialPort, read on every use
         std::function<QString(int)> deviceForPort;       // the device the settings name for "COM n"
         std::function<void()> abortNow;                  // ends the process at once, nothing saved
+        std::function<bool()> stopRequested;             // the program is asked to stop: ask nothing
     };
 
     SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &prompter, Readiness &state, Hooks hooks,
