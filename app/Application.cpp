@@ -112,9 +112,11 @@ void Application::loadSettings()
                      qPrintable(store.fileName()), qPrintable(problem), qPrintable(kept));
     }
     m_settings.loadPreferences(store);
-    // The workspace restore fills the window, so the window's load handler runs first.
-    m_mainWindow.initialize(m_commandLinePath);
+    // The workspace restore fills the window, so the window's load handler runs first;
+    // the command-line file is read after the restored recent files, as the newest one.
+    m_mainWindow.initializeWindows(m_commandLinePath);
     m_settings.restoreWorkspace(store, m_mainWindow);
+    m_mainWindow.loadCommandLineFile();
 }
 
 void Application::saveSettings()

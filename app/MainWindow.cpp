@@ -182,7 +182,14 @@ void MainWindow::createMenus()
 
 void MainWindow::initialize(const QString &commandLinePath)
 {
+    initializeWindows(commandLinePath);
+    loadCommandLineFile();
+}
+
+void MainWindow::initializeWindows(const QString &commandLinePath)
+{
     m_commandLinePath = commandLinePath;
+    m_commandLineFilePending = !commandLinePath.isEmpty();
     m_activationHook = true;
     setWindowTitle(kTitle + QStringLiteral(" - No file loaded"));
     action(QStringLiteral("mnuViewStatus"))->setChecked(true);
@@ -192,8 +199,14 @@ void MainWindow::initialize(const QString &commandLinePath)
     tile(Qt::Horizontal);
     if (m_terminal)
         m_terminal->setFocus();
-    if (!commandLinePath.isEmpty())
-        readHexFile(commandLinePath);
+}
+
+void MainWindow::loadCommandLineFile()
+{
+    if (!m_commandLineFilePending)
+        return;
+    m_commandLineFilePending = false;
+    readHexFile(m_commandLinePath);
 }
 
 // --- status log -------------------------------------------------------------
@@ -385,6 +398,10 @@ void MainWindow::setKernelMenuEnabled(bool enabled)
 
 void MainWindow::addRecentFile(const QString &path)
 {
+    // A restored entry for the file about to be read from the command line would stay
+    // below it as a second copy; the read puts it on top once.
+    if (m_commandLineFilePending && path == m_commandLinePath)
+        return;
     m_recentFiles.add(path);
 }
 

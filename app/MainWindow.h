@@ -47,6 +47,10 @@ public:
 
     // The load handler: caption, child windows, tiling, focus, command-line file.
     void initialize(const QString &commandLinePath);
+    // The load handler in two halves, so the start procedure can restore the recent-file
+    // list between them and the command-line file goes on top of it.
+    void initializeWindows(const QString &commandLinePath);
+    void loadCommandLineFile();
 
     QString statusText() const;
 
@@ -161,6 +165,7 @@ private:
     QAction *m_windowListSeparator = nullptr;
     QAction *m_recent[4] = {};
     QString m_commandLinePath;
+    bool m_commandLineFilePending = false;
     std::optional<Qt::Orientation> m_pendingTile;
     int m_outerWidth = 0;
     int m_outerHeight = 0;
