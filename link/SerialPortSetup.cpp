@@ -11,22 +11,32 @@ SerialPortSetup::SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &p
     connect(&m_link, &ByteLink::linkLost, this, &SerialPortSetup::onLinkLost);
 }
 
-QString SerialPortSetup::inUseText(int n)
+namespace {
+// "port 2" names a setting; the device says what is missing or busy on this machine.
+QString portWithDevice(int n, const QString &device)
+{
+    return device.isEmpty() ? QString::number(n) : QStringLiteral("%1 (%2)").arg(n).arg(device);
+}
+} // namespace
+
+QString SerialPortSetup::inUseText(int n, const QString &device)
 {
     return QStringLiteral("The serielport, port %1 is already in use.\r\n"
                           "Close the port (or the program that is using it) and try again")
-        .arg(n);
+        .arg(portWithDevice(n, device));
 }
 
-QString SerialPortSetup::invalidText(int n)
+QString SerialPortSetup::invalidText(int n, const QString &device)
 {
-    return QStringLiteral("The serielport, port %1 is invalid.").arg(n);
+    return QStringLiteral("The serielport, port %1 is invalid.").arg(portWithDevice(n, device));
 }
 
 bool SerialPortSetup::openPort()
 {
-    m_status.appendStatus(QStringLiteral("Initializing serielport (Port %1)...").arg(m_hooks.portNumber()), false);
     const QString device = m_hooks.deviceForPort(m_hooks.portNumber());
+    const QString deviceSuffix = device.isEmpty() ? QString() : QStringLiteral(": ") + device;
+    m_status.appendStatus(
+        QStringLiteral("Initializing serielport (Port %1%2)...").arg(m_hooks.portNumber()).arg(deviceSuffix), false);
 
     for (;;) {
         const LinkResult result = m_link.open(device, kDownloadBaud);
@@ -42,9 +52,9 @@ bool SerialPortSetup::openPort()
             // A stop request closes the box, and a closed box means going on without the port.
             answer = Prompter::Answer::Ignore;
         } else if (result.error == LinkError::InUse) {
-            answer = m_prompter.abortRetryIgnore(inUseText(n), Prompter::Answer::Retry);
+            answer = m_prompter.abortRetryIgnore(inUseText(n, device), Prompter::Answer::Retry);
         } else if (result.error == LinkError::NoSuchDevice) {
-            answer = m_prompter.abortRetryIgnore(invalidText(n), Prompter::Answer::Ignore);
+            answer = m_prompter.abortRetryIgnore(invalidText(n, device), Prompter::Answer::Ignore);
         } else {
             // Unexpected: one box, the mode stays as it was and the opening line stays open.
             m_prompter.message(QStringLiteral("%1 %2").arg(result.code).arg(result.reason));
@@ -94,9 +104,10 @@ void SerialPortSetup::onLinkLost(const QString &reason)
 {
     // The line may hold an unfinished progress line; end it before the error.
     m_status.appendStatus(QString(), true);
+    const int n = m_hooks.portNumber();
     m_status.appendStatus(QStringLiteral("ERROR: The serielport, port %1 was lost (%2). Reconnect it and choose "
                                          "Initialise serielport (F4)")
-                              .arg(m_hooks.portNumber())
+                              .arg(portWithDevice(n, m_hooks.deviceForPort(n)))
                               .arg(reason),
                           true);
     m_state.setSerialNotReady();

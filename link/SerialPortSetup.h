@@ -34,8 +34,9 @@ public:
     // A failure is written to the log and leaves the port closed and not ready.
     bool reopenAt(qint32 baud);
 
-    static QString inUseText(int n);
-    static QString invalidText(int n);
+    // The dialog texts; `device` (the path the settings give port n) follows "port n".
+    static QString inUseText(int n, const QString &device = {});
+    static QString invalidText(int n, const QString &device = {});
 
 private:
     void onLinkLost(const QString &reason);
