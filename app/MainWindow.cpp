@@ -26,6 +26,7 @@
 #include <QMenuBar>
 #include <QPrinter>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -603,10 +604,18 @@ void MainWindow::setOuterWidth(int pixels)
 
 void MainWindow::applyOuterSize()
 {
+    // A stored size beyond the screen (an edited or foreign settings file) would ask for a
+    // backing store of gigabytes and freeze the start: keep it within the available area.
+    int outerW = m_outerWidth;
+    int outerH = m_outerHeight;
+    if (QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        const QSize available = s->availableGeometry().size();
+        outerW = qMin(outerW, available.width());
+        outerH = qMin(outerH, available.height());
+    }
     const int frameW = frameGeometry().width() - geometry().width();
     const int frameH = frameGeometry().height() - geometry().height();
-    resize(m_outerWidth > 0 ? qMax(1, m_outerWidth - frameW) : width(),
-           m_outerHeight > 0 ? qMax(1, m_outerHeight - frameH) : height());
+    resize(outerW > 0 ? qMax(1, outerW - frameW) : width(), outerH > 0 ? qMax(1, outerH - frameH) : height());
 }
 
 // --- shutdown ---------------------------------------------------------------

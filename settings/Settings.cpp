@@ -25,7 +25,8 @@ double twipsPerPixel(int dpi)
 }
 int pixelsFromTwips(double twips, int dpi)
 {
-    return qMax(1, qRound(twips / twipsPerPixel(dpi)));
+    // Any stored number must give a pixel count an int holds; the window clamps it further.
+    return qRound(qBound(1.0, twips / twipsPerPixel(dpi), 1.0e9));
 }
 double twipsFromPixels(int pixels, int dpi)
 {
