@@ -13,7 +13,10 @@ StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
     setWindowTitle(QStringLiteral("Status"));
     m_textView->setReadOnly(true);
     m_textView->setUndoRedoEnabled(false);
-    m_textView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long lines (the version-conflict warning, a path) wrap at the window's edge; the
+    // log's text keeps its own line ends.
+    m_textView->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_textView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_textView);
