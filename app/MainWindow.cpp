@@ -625,6 +625,9 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (m_outerWidth > 0 || m_outerHeight > 0) {
         applyOuterSize();
+        // A window manager's frame is not known yet; sized without it, the window would grow
+        // by the title bar at every start. moveEvent sizes it again once the frame is there.
+        m_outerAfterFrame = QSize(m_outerWidth, m_outerHeight);
         m_outerWidth = m_outerHeight = 0;
     }
     if (m_pendingTile) {
@@ -634,6 +637,20 @@ void MainWindow::showEvent(QShowEvent *event)
             layout()->activate();
         tile(orientation);
     }
+}
+
+// A window manager frames the window after it is shown, which moves the client area.
+// Only then is the frame's size known, and the stored outer size can be met exactly.
+void MainWindow::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    if (m_outerAfterFrame.isNull() || !isVisible() || frameGeometry().size() == geometry().size())
+        return;
+    m_outerWidth = m_outerAfterFrame.width();
+    m_outerHeight = m_outerAfterFrame.height();
+    m_outerAfterFrame = QSize();
+    applyOuterSize();
+    m_outerWidth = m_outerHeight = 0;
 }
 
 // --- saving and printing ----------------------------------------------------

@@ -118,6 +118,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
     void createMenus();
@@ -169,4 +170,5 @@ private:
     std::optional<Qt::Orientation> m_pendingTile;
     int m_outerWidth = 0;
     int m_outerHeight = 0;
+    QSize m_outerAfterFrame; // the restored size, met again once a window manager framed the window
 };
