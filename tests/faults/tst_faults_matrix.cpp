@@ -107,7 +107,7 @@ const QString kConflict = kVersion + "\nWARNING: Version conflict! This version 
 const QString kTimeOut = "\nERROR: Request time out";
 const QString kFailed = "Abort\nERROR: Transmission error\\. Check the cable, reset the 8051 and try again\n"
                         "ERROR: The file was not downloaded";
-const QString kLost = "\nERROR: The serielport, port 2 was lost \\(.+\\)\\. Reconnect it and choose Initialise "
+const QString kLost = "\nERROR: The serielport, port 2 \\(.+\\) was lost \\(.+\\)\\. Reconnect it and choose Initialise "
                       "serielport \\(F4\\)\n";
 const QString kVersionOk = query(kVersion.arg("1\\.0\\.0"));
 const QString kDownloaded = download("\\.\\.\\.");
@@ -222,7 +222,7 @@ private slots:
         QVERIFY(joinBoard({}));
         QTRY_COMPARE(m_cable->waitingForProgram(), 0); // what the old board sent is read (and dropped) first
         if (lost)
-            QCOMPARE(run(w, "mnuFileInitSeriel"), QStringLiteral("Initializing serielport (Port 2)...Ok"));
+            QCOMPARE(run(w, "mnuFileInitSeriel"), "Initializing serielport (Port 2: " + m_rig.linkPath() + ")...Ok");
         QVERIFY2(matchesOne(run(w, "mnuKernelKrnlVersion"), {kVersionOk}), qPrintable(w.statusText()));
         QVERIFY2(matchesOne(run(w, "mnuKernelDownload"), {kDownloaded}), qPrintable(w.statusText()));
     }

@@ -194,18 +194,18 @@ private slots:
         QTest::addColumn<QString>("log");
         QTest::addColumn<Lines>("boxes");
         QTest::addColumn<bool>("ready");
-        const QString opening = QStringLiteral("Initializing serielport (Port 3)...");
+        const QString opening = QStringLiteral("Initializing serielport (Port 3: /dev/fake3)...");
         const QString retry = QStringLiteral("Retrying to initialize seriel port\r\n");
         const QString ignored = QStringLiteral("WARNING Serielport not initialized!\r\nYou will not be able to connect "
                                                "to the 8051, and many Corvade functions will be disabled\r\n");
-        const QString inUse = "Retry? " + SerialPortSetup::inUseText(3);
+        const QString inUse = "Retry? " + SerialPortSetup::inUseText(3, "/dev/fake3");
         QTest::newRow("opens") << QList<LinkResult>{} << QList<A>{} << opening + "Ok\r\n" << Lines{} << true;
         QTest::newRow("busy, Retry, then Ignore") << QList<LinkResult>{busy(), busy()} << QList<A>{A::Retry, A::Ignore}
                                                   << opening + retry + ignored << Lines{inUse, inUse} << false;
         QTest::newRow("missing, Retry after plugging it in")
             << QList<LinkResult>{LinkResult::failure(LinkError::NoSuchDevice, 2, "gone")} << QList<A>{A::Retry}
             << opening + retry + "Ok\r\n"
-            << Lines{"Ignore? " + SerialPortSetup::invalidText(3)} << true;
+            << Lines{"Ignore? The serielport, port 3 (/dev/fake3) is invalid."} << true;
         QTest::newRow("Abort") << QList<LinkResult>{busy()} << QList<A>{A::Abort} << opening << Lines{inUse} << true;
         QTest::newRow("other error: one box, the mode stays")
             << QList<LinkResult>{LinkResult::failure(LinkError::NoPermission, 13, "Permission denied")} << QList<A>{}
@@ -290,7 +290,7 @@ private slots:
         QVERIFY(rig.run.sendKey(13));
         // The port goes away: the terminal keeps the line, a key is refused with a box.
         rig.link.pull(QStringLiteral("gone"));
-        QVERIFY(rig.status.lines().last().startsWith("ERROR: The serielport, port 2 was lost (gone)"));
+        QVERIFY(rig.status.lines().last().startsWith("ERROR: The serielport, port 2 (/dev/fake2) was lost (gone)"));
         QVERIFY(!rig.state.serialReady());
         QVERIFY(!rig.run.sendKey('x'));
         QCOMPARE(rig.prompter.messages, Lines{"The serial port is not open"});
