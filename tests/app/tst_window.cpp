@@ -7,6 +7,7 @@
 #include "widgets/TerminalWindow.h"
 #include "app/Application.h"
 #include "hexfile/HexFile.h"
+#include "link/VersionQuery.h"
 #include "settings/Settings.h"
 #include "support/TestDoubles.h"
 #include "support/TestFiles.h"
@@ -15,11 +16,20 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
+#include <QSocketNotifier>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 QMdiSubWindow *frameOf(QWidget *w) { return w ? qobject_cast<QMdiSubWindow *>(w->parentWidget()) : nullptr; }
@@ -42,6 +52,16 @@ QStringList recentItems(MainWindow &w)
     }
     return items;
 }
+
+// Raises SIGTERM when a real message box shows: the stop comes while the user is asked.
+struct StopAtBox : QObject {
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Show && qobject_cast<QMessageBox *>(o))
+            std::raise(SIGTERM);
+        return false;
+    }
+};
 } // namespace
 
 class TestWindow : public QObject {
@@ -128,6 +148,13 @@ private slots:
         QPlainTextEdit *view = w.statusWindow()->textView();
         QCOMPARE(view->toPlainText(), QStringLiteral("Reading Hex fileOk\n\n"));
         QCOMPARE(view->textCursor().position(), view->document()->characterCount() - 1);
+        // A line longer than the window wraps in the view; the log keeps it as one line.
+        const QString conflict = QStringLiteral("WARNING: Version conflict! This version of Corvade is compiled for "
+                                                "use with another 8051 kernel. Some functions may not work.");
+        appendStatus(conflict, true);
+        QVERIFY(w.statusText().endsWith(conflict + "\r\n"));
+        QTRY_VERIFY(view->document()->lastBlock().previous().layout()->lineCount() > 1);
+        QCOMPARE(view->horizontalScrollBar()->maximum(), 0);
         // Closed by the user: the next line opens a fresh window holding just that line, and
         // the check mark stays off.
         QVERIFY(w.action(QStringLiteral("mnuViewStatus"))->isChecked());
@@ -171,19 +198,32 @@ private slots:
         QVERIFY(tiled(start(), Qt::Vertical));
         QCOMPARE(m_app->mainWindow().outerSize().height(), height);
         QCOMPARE(recentItems(m_app->mainWindow()), items);
+
+        // A size far beyond the screen (an edited store) is kept within the screen's free area.
+        QSettings(storeFile(), QSettings::IniFormat).setValue("Window/Width", "20000000");
+        QSettings(storeFile(), QSettings::IniFormat).setValue("Window/Height", "20000000");
+        const QSize outer = start().outerSize(), free = m_app->mainWindow().screen()->availableGeometry().size();
+        QVERIFY2(outer.width() <= free.width() && outer.height() <= free.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(outer.width()).arg(outer.height())));
     }
 
-    // With "Reload Hex" on, the last file is read at start-up, unless the command line names one.
+    // With "Reload Hex" on, the last file is read at start-up, unless the command line names
+    // one; that one is then the most recent file, listed once, and the next start reads it.
     void reloadHexAtStart()
     {
         QSettings store(storeFile(), QSettings::IniFormat);
         store.setValue("FileList/Recent 0", hex(QStringLiteral("recent.hex")));
+        store.setValue("FileList/Recent 1", hex(QStringLiteral("named.hex")));
         store.setValue("Settings/Reload Hex", "True");
         store.sync();
         QCOMPARE(start().windowTitle(), QStringLiteral("Corvade - recent.hex"));
-        QCOMPARE(start(hex(QStringLiteral("named.hex"))).windowTitle(), QStringLiteral("Corvade - named.hex"));
+        MainWindow &named = start(hex(QStringLiteral("named.hex")));
+        QCOMPARE(named.windowTitle(), QStringLiteral("Corvade - named.hex"));
         // That file only.
         QVERIFY(m_app->mainWindow().statusText().startsWith(QStringLiteral("Reading Hex file..Ok\r\n")));
+        QCOMPARE(recentItems(named), (QStringList{"named.hex", "recent.hex", "-", "-"}));
+        named.close();
+        QCOMPARE(start().windowTitle(), QStringLiteral("Corvade - named.hex"));
     }
 
     // Coming back from another program reads the file again, but not at start-up and not with
@@ -216,6 +256,75 @@ private slots:
         empty.applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(m_prompts.dialogTitles, QStringList(2, QStringLiteral("Open Intel Hex file")));
         QCOMPARE(empty.windowTitle(), QStringLiteral("Corvade - chosen.hex"));
+    }
+
+    // SIGTERM at each point of the start procedure: the start ends there (an open box
+    // closes, the port box as Ignore), the settings as loaded are saved, and start() says
+    // not to enter the main loop. Once started, the window closes the ordinary way.
+    void stopDuringStartUp_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<int>("boxes");        // port boxes put to the scripted prompter
+        QTest::addColumn<QString>("lastLine"); // of the status log
+        const QString ignored = QStringLiteral("You will not be able to connect to the 8051, and many Corvade "
+                                               "functions will be disabled");
+        QTest::newRow("splash shows") << "splash" << 0 << QString();
+        QTest::newRow("port box, Retry pressed") << "box" << 1 << ignored;
+        QTest::newRow("real port box") << "real box" << 0 << ignored;
+        QTest::newRow("main window shown") << "shown" << 1 << ignored;
+        QTest::newRow("version query waits") << "query" << 0 << "Getting Kernel Version...";
+        QTest::newRow("main loop") << "running" << 1 << ignored;
+    }
+    void stopDuringStartUp()
+    {
+        QFETCH(QString, stage);
+        QFETCH(int, boxes);
+        QFETCH(QString, lastLine);
+        // For the query a line on which the kernel never answers; else a missing device.
+        int master = -1, slave = -1;
+        char device[256] = "/nonexistent/tty";
+        QVERIFY(stage != "query" || ::openpty(&master, &slave, device, nullptr, nullptr) == 0);
+        QSettings(storeFile(), QSettings::IniFormat).setValue("Ports/COM 2", QString::fromLocal8Bit(device));
+        QSettings(storeFile(), QSettings::IniFormat).setValue("Terminal/Echo", "True");
+        m_prompts = ScriptedPrompter();
+        std::unique_ptr<QSocketNotifier> line;
+        if (master >= 0) {
+            line = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
+            connect(line.get(), &QSocketNotifier::activated, this, [master] {
+                char byte = 0;
+                if (::read(master, &byte, 1) == 1 && byte == VersionQuery::kRequest)
+                    std::raise(SIGTERM);
+            });
+        }
+        if (stage == "box") {
+            m_prompts.answers = {Prompter::Answer::Retry};
+            m_prompts.beforeAnswer = [](int) { std::raise(SIGTERM); };
+        }
+        StopAtBox stopAtBox;
+        if (stage == "real box")
+            qApp->installEventFilter(&stopAtBox);
+        m_app = std::make_unique<Application>(QString(), stage == "real box" ? nullptr : &m_prompts);
+        QString log; // closing the window empties the log itself
+        connect(&m_app->statusLog(), &StatusLog::appended, this, [&log](const QString &piece) { log += piece; });
+        m_app->setStageHook([&stage](Application::StartStage s) {
+            if (stage == (s == Application::StartStage::SplashShown ? "splash" : "shown"))
+                std::raise(SIGTERM);
+        });
+        const bool started = m_app->start();
+        qApp->removeEventFilter(&stopAtBox);
+        QCOMPARE(started, stage == "running");
+        if (started)
+            std::raise(SIGTERM);
+        QTRY_VERIFY(!m_app->mainWindow().isVisible());
+        QCOMPARE(m_prompts.boxes.size(), boxes);
+        const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(lines.size() - 1), lastLine);
+        QSettings saved(storeFile(), QSettings::IniFormat);
+        QVERIFY(saved.value("Terminal/Echo").toString() == "True" && saved.contains("Window/Tile"));
+        m_app.reset();
+        line.reset();
+        if (master >= 0)
+            ::close(master), ::close(slave);
     }
 };
 
