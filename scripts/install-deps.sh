@@ -10,6 +10,6 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     build-essential cmake ninja-build pkg-config \
     qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev libgl-dev \
     qt6-qpa-plugins libqt6svg6 \
-    xvfb xauth fonts-liberation fonts-dejavu-core \
+    xvfb xauth openbox fonts-liberation fonts-dejavu-core \
     unrtf poppler-utils srecord sdcc sdcc-ucsim \
     >/dev/null
