@@ -44,7 +44,7 @@ private slots:
         const QString hex = m_dir.file(QStringLiteral("stop.hex"), ":00000001FF\r\n");
 
         // The program opens the file named on its command line while it builds its main window;
-        // a stop signal is sure to be heard only once that window exists.
+        // the signal comes then, in the middle of the start procedure.
         const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         QVERIFY(::inotify_add_watch(watch, QFile::encodeName(hex).constData(), IN_OPEN) >= 0);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
