@@ -12,10 +12,15 @@ SerialPortSetup::SerialPortSetup(ByteLink &link, StatusSink &status, Prompter &p
 }
 
 namespace {
-// "port 2" names a setting; the device says what is missing or busy on this machine.
+// "port 2" names a setting; the device says what is missing or busy on this machine. It
+// follows the established texts rather than changing them.
 QString portWithDevice(int n, const QString &device)
 {
     return device.isEmpty() ? QString::number(n) : QStringLiteral("%1 (%2)").arg(n).arg(device);
+}
+QString deviceLine(const QString &device)
+{
+    return device.isEmpty() ? QString() : QStringLiteral("\r\nDevice: ") + device;
 }
 } // namespace
 
@@ -23,20 +28,19 @@ QString SerialPortSetup::inUseText(int n, const QString &device)
 {
     return QStringLiteral("The serielport, port %1 is already in use.\r\n"
                           "Close the port (or the program that is using it) and try again")
-        .arg(portWithDevice(n, device));
+               .arg(n)
+        + deviceLine(device);
 }
 
 QString SerialPortSetup::invalidText(int n, const QString &device)
 {
-    return QStringLiteral("The serielport, port %1 is invalid.").arg(portWithDevice(n, device));
+    return QStringLiteral("The serielport, port %1 is invalid.").arg(n) + deviceLine(device);
 }
 
 bool SerialPortSetup::openPort()
 {
     const QString device = m_hooks.deviceForPort(m_hooks.portNumber());
-    const QString deviceSuffix = device.isEmpty() ? QString() : QStringLiteral(": ") + device;
-    m_status.appendStatus(
-        QStringLiteral("Initializing serielport (Port %1%2)...").arg(m_hooks.portNumber()).arg(deviceSuffix), false);
+    m_status.appendStatus(QStringLiteral("Initializing serielport (Port %1)...").arg(m_hooks.portNumber()), false);
 
     for (;;) {
         const LinkResult result = m_link.open(device, kDownloadBaud);
@@ -69,7 +73,9 @@ bool SerialPortSetup::openPort()
             m_status.appendStatus(QStringLiteral("Retrying to initialize seriel port"), true);
             continue;
         }
-        m_status.appendStatus(QStringLiteral("WARNING Serielport not initialized!"), true);
+        m_status.appendStatus(QStringLiteral("WARNING Serielport not initialized!")
+                                  + (device.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device)),
+                              true);
         m_status.appendStatus(QStringLiteral("You will not be able to connect to the 8051, and many Corvade "
                                              "functions will be disabled"),
                               true);

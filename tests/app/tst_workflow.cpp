@@ -23,7 +23,7 @@ private slots:
     {
         MainWindow &w = m_rig.start({}, QStringLiteral(CORVADE_EXAMPLES_DIR "/hello.hex"));
         w.action(QStringLiteral("mnuFileInitSeriel"))->trigger();
-        QCOMPARE(statusLines(w.statusText()).last(), "Initializing serielport (Port 2: " + m_rig.linkPath() + ")...Ok");
+        QCOMPARE(statusLines(w.statusText()).last(), "Initializing serielport (Port 2)...Ok");
         bool barShown = false;
         connect(&m_rig.app->download(), &HexDownload::progressChanged, this, [&w, &barShown] {
             if (auto *bar = w.statusBar()->findChild<QProgressBar *>())

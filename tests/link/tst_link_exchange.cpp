@@ -194,9 +194,9 @@ private slots:
         QTest::addColumn<QString>("log");
         QTest::addColumn<Lines>("boxes");
         QTest::addColumn<bool>("ready");
-        const QString opening = QStringLiteral("Initializing serielport (Port 3: /dev/fake3)...");
+        const QString opening = QStringLiteral("Initializing serielport (Port 3)...");
         const QString retry = QStringLiteral("Retrying to initialize seriel port\r\n");
-        const QString ignored = QStringLiteral("WARNING Serielport not initialized!\r\nYou will not be able to connect "
+        const QString ignored = QStringLiteral("WARNING Serielport not initialized! (/dev/fake3)\r\nYou will not be able to connect "
                                                "to the 8051, and many Corvade functions will be disabled\r\n");
         const QString inUse = "Retry? " + SerialPortSetup::inUseText(3, "/dev/fake3");
         QTest::newRow("opens") << QList<LinkResult>{} << QList<A>{} << opening + "Ok\r\n" << Lines{} << true;
@@ -205,7 +205,7 @@ private slots:
         QTest::newRow("missing, Retry after plugging it in")
             << QList<LinkResult>{LinkResult::failure(LinkError::NoSuchDevice, 2, "gone")} << QList<A>{A::Retry}
             << opening + retry + "Ok\r\n"
-            << Lines{"Ignore? The serielport, port 3 (/dev/fake3) is invalid."} << true;
+            << Lines{"Ignore? The serielport, port 3 is invalid.\r\nDevice: /dev/fake3"} << true;
         QTest::newRow("Abort") << QList<LinkResult>{busy()} << QList<A>{A::Abort} << opening << Lines{inUse} << true;
         QTest::newRow("other error: one box, the mode stays")
             << QList<LinkResult>{LinkResult::failure(LinkError::NoPermission, 13, "Permission denied")} << QList<A>{}
