@@ -218,8 +218,8 @@ int HexFile::checkRecord(const QString &record)
     if (n < 1 + 2 * RecordOverhead || n != 1 + 2 * (RecordOverhead + recordByte(record, 0)))
         return ChecksumError;
     unsigned sum = 0;
-    for (qsizetype p = 1; p < n; p += 2)
-        sum += unsigned(hexDigit(record[p]) * 16 + hexDigit(record[p + 1]));
+    for (int i = 0; i < int(n / 2); ++i)
+        sum += unsigned(recordByte(record, i));
     return (sum & 0xffu) == 0 ? int(Ok) : int(ChecksumError);
 }
 
