@@ -12,6 +12,7 @@
 #include "shell/TextEditor.h"
 #include "widgets/AboutDialog.h"
 #include "widgets/LogicalPixels.h"
+#include "widgets/ThrottledProgressBar.h"
 #include "widgets/StatusWindow.h"
 #include "widgets/TerminalWindow.h"
 #include "widgets/WindowCommands.h"
@@ -25,7 +26,6 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPrinter>
-#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -519,11 +519,12 @@ void MainWindow::wireDownloadProgress()
     HexDownload &download = m_download;
     connect(&download, &HexDownload::downloadStarted, this, [this](int total) {
         if (!m_progress) {
-            m_progress = new QProgressBar(this);
+            m_progress = new ThrottledProgressBar(this);
             m_progress->setFormat(QStringLiteral("%v of %m records"));
             m_progress->setMaximumWidth(fontMetrics().averageCharWidth() * 40);
             statusBar()->addPermanentWidget(m_progress);
         }
+        m_progress->flush();
         m_progress->setRange(0, qMax(total, 1));
         m_progress->setValue(0);
         m_progress->show();
@@ -531,7 +532,7 @@ void MainWindow::wireDownloadProgress()
     });
     connect(&download, &HexDownload::progressChanged, this, [this](int sent, int) {
         if (m_progress)
-            m_progress->setValue(sent);
+            m_progress->setValueLater(sent);
     });
     connect(&download, &HexDownload::downloadFinished, this, [this](bool) {
         if (m_progress)

@@ -20,7 +20,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QPrinter;
-class QProgressBar;
+class ThrottledProgressBar;
 class RecentFiles;
 class RunLink;
 class SerialLink;
@@ -153,7 +153,7 @@ private:
     QPointer<TerminalWindow> m_terminal;
     QPointer<AboutDialog> m_about;
     std::unique_ptr<QPrinter> m_printer;
-    QProgressBar *m_progress = nullptr;
+    ThrottledProgressBar *m_progress = nullptr;
     bool m_downloadWired = false;
     QString m_fileDialogName;
     bool m_loadDialogOpen = false;

@@ -7,6 +7,14 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <utility>
+
+namespace {
+// Ten updates a second read as smooth progress. Once a frame would not do: at 19200 baud
+// a record takes about a frame, so the view would still be drawn for every one.
+constexpr int UpdateInterval = 100;
+} // namespace
+
 StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
     : QWidget(parent), m_log(log), m_textView(new QPlainTextEdit(this))
 {
@@ -20,8 +28,13 @@ StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_textView);
-    if (!log.text().isEmpty())
+    m_updateTimer.setSingleShot(true);
+    m_updateTimer.setInterval(UpdateInterval);
+    connect(&m_updateTimer, &QTimer::timeout, this, &StatusWindow::flush);
+    if (!log.text().isEmpty()) {
         showAppended(log.text());
+        flush();
+    }
 }
 
 const QString &StatusWindow::text() const
@@ -31,8 +44,18 @@ const QString &StatusWindow::text() const
 
 void StatusWindow::showAppended(const QString &piece)
 {
+    m_pending += piece;
+    if (!m_updateTimer.isActive())
+        m_updateTimer.start();
+}
+
+void StatusWindow::flush()
+{
+    m_updateTimer.stop();
+    if (m_pending.isEmpty())
+        return;
     // The view shows line ends as paragraph breaks; the log keeps CR LF.
-    QString shown = piece;
+    QString shown = std::exchange(m_pending, QString());
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QTextCursor cursor(m_textView->document());

@@ -1,4 +1,5 @@
 #pragma once
+#include <QTimer>
 #include <QWidget>
 
 class QPlainTextEdit;
@@ -10,12 +11,18 @@ class StatusWindow : public QWidget {
 public:
     explicit StatusWindow(const StatusLog &log, QWidget *parent = nullptr);
 
-    // Shows a piece just appended to the log.
+    // Shows a piece just appended to the log. Pieces are gathered and drawn ten times a
+    // second at most: a download appends a dot per record, and drawing each one cost more
+    // than the whole transfer.
     void showAppended(const QString &piece);
+    // Draws what is gathered now.
+    void flush();
     const QString &text() const;
     QPlainTextEdit *textView() const { return m_textView; }
 
 private:
     const StatusLog &m_log;
     QPlainTextEdit *m_textView;
+    QString m_pending;
+    QTimer m_updateTimer;
 };

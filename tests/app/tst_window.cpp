@@ -4,6 +4,7 @@
 #include "core/Readiness.h"
 #include "app/MainWindow.h"
 #include "widgets/StatusWindow.h"
+#include "widgets/ThrottledProgressBar.h"
 #include "widgets/TerminalWindow.h"
 #include "app/Application.h"
 #include "hexfile/HexFile.h"
@@ -146,8 +147,23 @@ private slots:
         appendStatus(QString(), true);
         QCOMPARE(w.statusText(), QStringLiteral("Reading Hex fileOk\r\n\r\n"));
         QPlainTextEdit *view = w.statusWindow()->textView();
-        QCOMPARE(view->toPlainText(), QStringLiteral("Reading Hex fileOk\n\n"));
+        QTRY_COMPARE(view->toPlainText(), QStringLiteral("Reading Hex fileOk\n\n"));
         QCOMPARE(view->textCursor().position(), view->document()->characterCount() - 1);
+        // A download's dots, one append each, reach the view in one go, not one redraw each.
+        int edits = 0;
+        connect(view->document(), &QTextDocument::contentsChange, view, [&edits] { ++edits; });
+        for (int i = 0; i < 500; ++i)
+            appendStatus(QStringLiteral("."), false);
+        QTRY_VERIFY(view->toPlainText().endsWith(QString(500, QLatin1Char('.'))));
+        QCOMPARE(edits, 1);
+        appendStatus(QString(), true);
+        ThrottledProgressBar bar;
+        bar.setRange(0, 500);
+        QSignalSpy drawn(&bar, &QProgressBar::valueChanged);
+        for (int i = 1; i <= 500; ++i)
+            bar.setValueLater(i);
+        QTRY_COMPARE(bar.value(), 500);
+        QCOMPARE(drawn.size(), 1);
         // A line longer than the window wraps in the view; the log keeps it as one line.
         const QString conflict = QStringLiteral("WARNING: Version conflict! This version of Corvade is compiled for "
                                                 "use with another 8051 kernel. Some functions may not work.");

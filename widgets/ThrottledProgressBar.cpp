@@ -1,0 +1,30 @@
+#include "widgets/ThrottledProgressBar.h"
+
+namespace {
+// Ten updates a second read as smooth progress. Once a frame would not do: at 19200 baud
+// a record takes about a frame, so the view would still be drawn for every one.
+constexpr int UpdateInterval = 100;
+} // namespace
+
+ThrottledProgressBar::ThrottledProgressBar(QWidget *parent) : QProgressBar(parent)
+{
+    m_updateTimer.setSingleShot(true);
+    m_updateTimer.setInterval(UpdateInterval);
+    connect(&m_updateTimer, &QTimer::timeout, this, &ThrottledProgressBar::flush);
+}
+
+void ThrottledProgressBar::setValueLater(int value)
+{
+    m_pending = value;
+    m_hasPending = true;
+    if (!m_updateTimer.isActive())
+        m_updateTimer.start();
+}
+
+void ThrottledProgressBar::flush()
+{
+    m_updateTimer.stop();
+    if (m_hasPending)
+        setValue(m_pending);
+    m_hasPending = false;
+}
