@@ -1,8 +1,9 @@
 #include "link/SerialByteLink.h"
 
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <termios.h>
@@ -11,29 +12,72 @@
 namespace {
 constexpr int kLineCheckMs = 300;
 constexpr int kFlushWaitMs = 2000;
-constexpr qsizetype kReadPiece = 64 * 1024;
 } // namespace
 
-SerialByteLink::SerialByteLink(QObject *parent) : ByteLink(parent)
+SerialByteLink::SerialByteLink(QObject *parent) : ByteLink(parent), m_worker(new QObject)
 {
-    m_port.setReadBufferSize(0);
-    connect(&m_port, &QSerialPort::readyRead, this, &ByteLink::bytesArrived);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialByteLink::onError);
-    m_lineCheck.setInterval(kLineCheckMs);
-    connect(&m_lineCheck, &QTimer::timeout, this, &SerialByteLink::checkLine);
+    m_thread.setObjectName(QStringLiteral("serial port"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            m_port = new QSerialPort(m_worker);
+            // The library stops reading the device when this much waits in it: that is
+            // how the port thread pauses while the caller catches up.
+            m_port->setReadBufferSize(ReadAhead);
+            connect(m_port, &QSerialPort::readyRead, m_worker, [this] { takeFromPort(); });
+            connect(m_port, &QSerialPort::errorOccurred, m_worker, [this](QSerialPort::SerialPortError error) {
+                // Modem-line calls on a line without modem lines (a pseudo-terminal) fail
+                // with ENOTTY, and a single failed read or write is not the end of the line:
+                // only a vanished device closes the port. Open failures are read by open().
+                if (error == QSerialPort::ResourceError && m_port->isOpen())
+                    lose(m_port->errorString());
+            });
+            // A vanished device does not always raise an error on its own (a pseudo-terminal
+            // whose other side closed just reports hang-up); this polls the line while open.
+            m_lineCheck = new QTimer(m_worker);
+            m_lineCheck->setInterval(kLineCheckMs);
+            connect(m_lineCheck, &QTimer::timeout, m_worker, [this] { checkLine(); });
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 SerialByteLink::~SerialByteLink()
 {
-    m_lineCheck.stop();
-    if (m_port.isOpen())
-        m_port.close();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            closePort();
+            delete m_worker;
+        },
+        Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
 }
 
 LinkResult SerialByteLink::open(const QString &device, qint32 baud)
 {
-    if (m_port.isOpen())
+    if (m_open)
         close();
+    LinkResult result;
+    const quint64 session = ++m_session;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [&] {
+            result = openPort(device, baud);
+            m_portSession = session;
+        },
+        Qt::BlockingQueuedConnection);
+    if (result.ok()) {
+        m_open = true;
+        m_device = device;
+    }
+    return result;
+}
+
+LinkResult SerialByteLink::openPort(const QString &device, qint32 baud)
+{
     if (device.isEmpty())
         return LinkResult::failure(LinkError::NoSuchDevice, ENOENT, QStringLiteral("No device is set for this port"));
     const QFileInfo info(device);
@@ -41,22 +85,27 @@ LinkResult SerialByteLink::open(const QString &device, qint32 baud)
         return LinkResult::failure(LinkError::NoSuchDevice, ENOENT,
                                    QStringLiteral("The device %1 does not exist").arg(device));
 
-    m_port.setPortName(info.absoluteFilePath());
-    m_port.setBaudRate(baud);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    if (m_port.open(QIODevice::ReadWrite)) {
-        m_device = device;
-        m_port.clearError();
-        m_lineCheck.start();
+    m_port->setPortName(info.absoluteFilePath());
+    m_port->setBaudRate(baud);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    if (m_port->open(QIODevice::ReadWrite)) {
+        m_portDevice = device;
+        m_port->clearError();
+        {
+            QMutexLocker lock(&m_mutex);
+            m_waiting.clear();
+            m_paused = false;
+        }
+        m_lineCheck->start();
         return LinkResult::success();
     }
 
-    const QSerialPort::SerialPortError error = m_port.error();
-    const QString text = m_port.errorString();
-    m_port.clearError();
+    const QSerialPort::SerialPortError error = m_port->error();
+    const QString text = m_port->errorString();
+    m_port->clearError();
     const bool accessible = ::access(QFile::encodeName(info.absoluteFilePath()).constData(), R_OK | W_OK) == 0;
     switch (classifyOpenFailure(error, accessible)) {
     case LinkError::NoSuchDevice:
@@ -90,95 +139,130 @@ LinkError SerialByteLink::classifyOpenFailure(QSerialPort::SerialPortError error
 
 void SerialByteLink::close()
 {
-    m_lineCheck.stop();
-    if (m_port.isOpen())
-        m_port.close();
-    m_port.clearError();
+    QMetaObject::invokeMethod(m_worker, [this] { closePort(); }, Qt::BlockingQueuedConnection);
+    m_open = false;
+    QMutexLocker lock(&m_mutex);
+    m_waiting.clear();
+}
+
+void SerialByteLink::closePort()
+{
+    m_lineCheck->stop();
+    if (m_port->isOpen())
+        m_port->close();
+    m_port->clearError();
 }
 
 LinkResult SerialByteLink::write(const QByteArray &bytes)
 {
-    if (!m_port.isOpen())
+    if (!m_open)
         return LinkResult::failure(LinkError::NotOpen, 0, QStringLiteral("The serial port is not open"));
-    if (m_port.write(bytes) != bytes.size()) {
-        const QString text = m_port.errorString();
-        m_port.clearError();
-        return LinkResult::failure(LinkError::Other, int(m_port.error()), QStringLiteral("Writing to the serial port failed: ") + text);
-    }
-    // Hand the bytes to the driver now rather than on the next turn of the event loop: a
-    // typed key would otherwise wait behind a whole turn of incoming data.
-    m_port.flush();
+    // Handed to the driver at once rather than on the port thread's next turn: a typed key
+    // would otherwise wait behind a whole turn of incoming data.
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, bytes] {
+            if (m_port->isOpen() && m_port->write(bytes) == bytes.size())
+                m_port->flush();
+        },
+        Qt::QueuedConnection);
     return LinkResult::success();
 }
 
 bool SerialByteLink::flush()
 {
-    if (!m_port.isOpen())
+    if (!m_open)
         return false;
-    while (m_port.bytesToWrite() > 0) {
-        if (!m_port.waitForBytesWritten(kFlushWaitMs))
-            return false;
-    }
-    // The library's buffer is empty; wait for the driver's too.
-    return ::tcdrain(int(m_port.handle())) == 0 || errno == ENOTTY;
+    bool drained = false;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [&] {
+            if (!m_port->isOpen())
+                return;
+            while (m_port->bytesToWrite() > 0) {
+                if (!m_port->waitForBytesWritten(kFlushWaitMs))
+                    return;
+            }
+            // The library's buffer is empty; wait for the driver's too.
+            drained = ::tcdrain(int(m_port->handle())) == 0 || errno == ENOTTY;
+        },
+        Qt::BlockingQueuedConnection);
+    return drained;
 }
 
 QByteArray SerialByteLink::readAll()
 {
-    QByteArray bytes = m_port.readAll();
-    if (!m_port.isOpen())
-        return bytes;
-    // The library's buffer came first and is empty now, so the order is kept. The
-    // descriptor is non-blocking: the loop ends when nothing more is waiting.
-    const int fd = int(m_port.handle());
-    while (bytes.size() < ReadAhead) {
-        const qsizetype had = bytes.size();
-        bytes.resize(had + kReadPiece);
-        const ssize_t n = ::read(fd, bytes.data() + had, size_t(kReadPiece));
-        bytes.resize(had + std::max<qsizetype>(0, n));
-        if (n <= 0)
-            break;
+    QMutexLocker lock(&m_mutex);
+    QByteArray bytes;
+    if (m_waiting.size() <= ReadAhead) {
+        bytes.swap(m_waiting);
+    } else {
+        bytes = m_waiting.first(ReadAhead);
+        m_waiting.remove(0, ReadAhead);
+    }
+    m_arrivalPosted = !m_waiting.isEmpty();
+    if (m_arrivalPosted)
+        QMetaObject::invokeMethod(this, [this] { emit bytesArrived(); }, Qt::QueuedConnection);
+    if (m_paused && m_waiting.size() < MaxWaiting) {
+        m_paused = false;
+        QMetaObject::invokeMethod(m_worker, [this] { takeFromPort(); }, Qt::QueuedConnection);
     }
     return bytes;
 }
 
-void SerialByteLink::onError(QSerialPort::SerialPortError error)
+qsizetype SerialByteLink::bytesWaiting() const
 {
-    switch (error) {
-    case QSerialPort::NoError:
+    QMutexLocker lock(&m_mutex);
+    return m_waiting.size();
+}
+
+void SerialByteLink::takeFromPort()
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_paused)
+        return; // the bytes wait in the library, which stops reading when it is full
+    m_waiting += m_port->readAll();
+    m_paused = m_waiting.size() >= MaxWaiting;
+    if (m_arrivalPosted || m_waiting.isEmpty())
         return;
-    case QSerialPort::ResourceError:
-        if (m_port.isOpen())
-            lose(m_port.errorString());
-        return;
-    default:
-        // Modem-line calls on a line without modem lines (a pseudo-terminal) fail with
-        // ENOTTY; a failed single read or write is reported where it happens. None of
-        // these closes the port. Open failures are read by open() itself.
-        return;
-    }
+    m_arrivalPosted = true;
+    QMetaObject::invokeMethod(this, [this] { emit bytesArrived(); }, Qt::QueuedConnection);
 }
 
 void SerialByteLink::checkLine()
 {
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         return;
-    pollfd fd{int(m_port.handle()), POLLIN, 0};
+    pollfd fd{int(m_port->handle()), POLLIN, 0};
     if (::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)))
-        lose(QStringLiteral("The device %1 hung up").arg(m_device));
-    else if (!QFileInfo::exists(m_device))
-        lose(QStringLiteral("The device %1 disappeared").arg(m_device));
+        lose(QStringLiteral("The device %1 hung up").arg(m_portDevice));
+    else if (!QFileInfo::exists(m_portDevice))
+        lose(QStringLiteral("The device %1 disappeared").arg(m_portDevice));
 }
 
 void SerialByteLink::lose(const QString &reason)
 {
-    if (!m_port.isOpen())
+    if (!m_port->isOpen())
         return;
-    m_lineCheck.stop();
-    // Whatever is still buffered came from the line before it went; hand it over first.
-    if (m_port.bytesAvailable() > 0)
+    m_lineCheck->stop();
+    // Whatever the library still holds came from the line before it went: it is handed over
+    // before the loss.
+    {
+        QMutexLocker lock(&m_mutex);
+        m_waiting += m_port->readAll();
+    }
+    m_port->close();
+    m_port->clearError();
+    const quint64 session = m_portSession;
+    QMetaObject::invokeMethod(this, [this, session, reason] { onLost(session, reason); }, Qt::QueuedConnection);
+}
+
+void SerialByteLink::onLost(quint64 session, const QString &reason)
+{
+    if (session != m_session || !m_open)
+        return; // closed or opened again since
+    m_open = false;
+    if (bytesWaiting() > 0)
         emit bytesArrived();
-    m_port.close();
-    m_port.clearError();
     emit linkLost(reason);
 }

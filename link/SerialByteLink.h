@@ -1,29 +1,40 @@
 #pragma once
 #include "link/ByteLink.h"
 
+#include <QByteArray>
+#include <QMutex>
 #include <QSerialPort>
-#include <QTimer>
+#include <QThread>
 
 // ByteLink on a real serial device (or the pseudo-terminal of corvade-board).
+//
+// The port lives in a thread of its own, which waits on the device and reads it; the
+// caller's thread only takes the bytes gathered there. Waiting on an empty
+// pseudo-terminal (poll or read) first waits for the kernel to move the other side's
+// bytes along, and under load that took the window 10-140 ms at a time.
 class SerialByteLink : public ByteLink {
     Q_OBJECT
 public:
-    // The library reads one chunk per trip through the event loop (a pty gives at most
-    // 4 KiB). readAll takes what else is waiting at once, up to this much, so a flood
-    // costs one trip per this many bytes while one turn of the loop stays short.
+    // Most bytes one readAll hands over, so one turn of the caller's event loop stays short.
     static constexpr qsizetype ReadAhead = 256 * 1024;
+    // The port thread stops reading while this much waits for the caller, so a caller
+    // that cannot keep up slows the line down instead of filling the memory.
+    static constexpr qsizetype MaxWaiting = 4 * ReadAhead;
 
     explicit SerialByteLink(QObject *parent = nullptr);
     ~SerialByteLink() override;
 
     LinkResult open(const QString &device, qint32 baud) override;
     void close() override;
-    bool isOpen() const override { return m_port.isOpen(); }
+    bool isOpen() const override { return m_open; }
     QString device() const override { return m_device; }
+    // Queues the bytes for the port thread, which writes them at once.
     LinkResult write(const QByteArray &bytes) override;
     bool flush() override;
-    // Everything the library holds, then what the device has waiting, up to ReadAhead.
     QByteArray readAll() override;
+
+    // Bytes read from the device that no readAll has taken yet.
+    qsizetype bytesWaiting() const;
 
     // How a failed open is reported: the library says "permission" both for a device that
     // someone else holds and for one this user may not use; `accessible` (read and write
@@ -31,13 +42,32 @@ public:
     static LinkError classifyOpenFailure(QSerialPort::SerialPortError error, bool accessible);
 
 private:
-    void onError(QSerialPort::SerialPortError error);
+    // Run in the port thread.
+    LinkResult openPort(const QString &device, qint32 baud);
+    void closePort();
+    void takeFromPort();
     void checkLine();
     void lose(const QString &reason);
+    // Run in the caller's thread.
+    void onLost(quint64 session, const QString &reason);
 
-    QSerialPort m_port;
+    QThread m_thread;
+    // Lives in the port thread; everything below it is touched there only.
+    QObject *m_worker;
+    QSerialPort *m_port = nullptr;
+    class QTimer *m_lineCheck = nullptr;
+    QString m_portDevice;
+    quint64 m_portSession = 0;
+
+    // Shared between the two threads, under the mutex.
+    mutable QMutex m_mutex;
+    QByteArray m_waiting;
+    bool m_arrivalPosted = false;
+    bool m_paused = false;
+
+    // The caller's side.
+    bool m_open = false;
     QString m_device;
-    // A vanished device does not always raise an error on its own (a pseudo-terminal whose
-    // other side closed just reports hang-up); this polls the line while it is open.
-    QTimer m_lineCheck;
+    // Counts opens, so a loss reported for an earlier session is not taken for this one.
+    quint64 m_session = 0;
 };
