@@ -2,6 +2,7 @@
 // line that goes away, what a flood delivers and in what pieces, and that written bytes
 // leave at once, untranslated.
 #include "link/SerialByteLink.h"
+#include "link/SerialDeviceList.h"
 #include "support/TestFiles.h"
 
 #include <QRandomGenerator>
@@ -51,6 +52,38 @@ struct Reader {
 class TestLinkSerial : public QObject {
     Q_OBJECT
 private slots:
+    // The device box's entries for ports ttyUSB0 (telling what it is) and ttyS0 (absent), with
+    // by-id links "name>target"; "~" is the test's folder; stored: the entry for ~/ttyUSB0.
+    void deviceList_data()
+    {
+        QTest::addColumn<QStringList>("links");
+        QTest::addColumn<QStringList>("offered");
+        QTest::addColumn<int>("stored");
+        const QString s0 = "~/ttyS0", usb = "~/ttyUSB0 \u2014 FT232R USB UART, serial A50285BI";
+        QTest::newRow("two links to a port: the first by name")
+            << QStringList{"usb-z>../ttyUSB0", "usb-FTDI-if00>../ttyUSB0"}
+            << QStringList{"~/by-id/usb-FTDI-if00 \u2014 FT232R USB UART, serial A50285BI (~/ttyUSB0)", s0} << 0;
+        QTest::newRow("dangling link") << QStringList{"usb-Gone>../ttyUSB7"} << QStringList{s0, usb} << 1;
+        QTest::newRow("link to a device no port stands for")
+            << QStringList{"usb-Board>../pts3"} << QStringList{"~/by-id/usb-Board (~/pts3)", s0, usb} << 2;
+    }
+    void deviceList()
+    {
+        QFETCH(QStringList, links);
+        TestFolder dir;
+        const QString home = QFileInfo(dir.path()).canonicalFilePath();
+        QVERIFY(QDir().mkpath(home + "/by-id") && writeFile(home + "/ttyUSB0", {}) && writeFile(home + "/pts3", {}));
+        for (const QString &link : links)
+            QVERIFY(QFile::link(link.section('>', 1), home + "/by-id/" + link.section('>', 0, 0)));
+        const QList<SerialDevice> list = SerialDeviceList::devices(
+            {{home + "/ttyUSB0", "FT232R USB UART", "A50285BI"}, {home + "/ttyS0", {}, {}}}, home + "/by-id");
+        QStringList labels;
+        for (const SerialDevice &device : list)
+            labels << QString(device.label).replace(home, "~");
+        QTEST(labels, "offered");
+        QTEST(SerialDeviceList::indexOf(list, home + "/ttyUSB0"), "stored");
+    }
+
     // How opening fails, and a line that goes away while open.
     void openAndLoseTheDevice()
     {
