@@ -52,36 +52,26 @@ struct Reader {
 class TestLinkSerial : public QObject {
     Q_OBJECT
 private slots:
-    // The device box's entries for ports ttyUSB0 (telling what it is) and ttyS0 (absent), with
-    // by-id links "name>target"; "~" is the test's folder; stored: the entry for ~/ttyUSB0.
-    void deviceList_data()
-    {
-        QTest::addColumn<QStringList>("links");
-        QTest::addColumn<QStringList>("offered");
-        QTest::addColumn<int>("stored");
-        const QString s0 = "~/ttyS0", usb = "~/ttyUSB0 \u2014 FT232R USB UART, serial A50285BI";
-        QTest::newRow("two links to a port: the first by name")
-            << QStringList{"usb-z>../ttyUSB0", "usb-FTDI-if00>../ttyUSB0"}
-            << QStringList{"~/by-id/usb-FTDI-if00 \u2014 FT232R USB UART, serial A50285BI (~/ttyUSB0)", s0} << 0;
-        QTest::newRow("dangling link") << QStringList{"usb-Gone>../ttyUSB7"} << QStringList{s0, usb} << 1;
-        QTest::newRow("link to a device no port stands for")
-            << QStringList{"usb-Board>../pts3"} << QStringList{"~/by-id/usb-Board (~/pts3)", s0, usb} << 2;
-    }
+    // The device box's entries for ports ttyUSB0 (telling what it is) and ttyS0 (absent) with
+    // by-id links: two to ttyUSB0, a dangling one, one to a device no port stands for.
     void deviceList()
     {
-        QFETCH(QStringList, links);
         TestFolder dir;
-        const QString home = QFileInfo(dir.path()).canonicalFilePath();
-        QVERIFY(QDir().mkpath(home + "/by-id") && writeFile(home + "/ttyUSB0", {}) && writeFile(home + "/pts3", {}));
-        for (const QString &link : links)
-            QVERIFY(QFile::link(link.section('>', 1), home + "/by-id/" + link.section('>', 0, 0)));
+        const QString home = QFileInfo(dir.path()).canonicalFilePath() + '/', byId = home + "by-id/";
+        QVERIFY(QDir().mkpath(byId) && writeFile(home + "ttyUSB0", {}) && writeFile(home + "pts3", {}));
+        for (const QString &link : {"usb-z>../ttyUSB0", "usb-FTDI>../ttyUSB0", "usb-Gone>../ttyUSB7", "usb-B>../pts3"})
+            QVERIFY(QFile::link(link.section('>', 1), byId + link.section('>', 0, 0)));
         const QList<SerialDevice> list = SerialDeviceList::devices(
-            {{home + "/ttyUSB0", "FT232R USB UART", "A50285BI"}, {home + "/ttyS0", {}, {}}}, home + "/by-id");
+            {{home + "ttyUSB0", "FT232R USB UART", "A50285BI"}, {home + "ttyS0", {}, {}}}, byId);
         QStringList labels;
         for (const SerialDevice &device : list)
-            labels << QString(device.label).replace(home, "~");
-        QTEST(labels, "offered");
-        QTEST(SerialDeviceList::indexOf(list, home + "/ttyUSB0"), "stored");
+            labels << QString(device.label).replace(home, "~/");
+        QCOMPARE(labels, QStringList({"~/by-id/usb-B (~/pts3)", "~/by-id/usb-FTDI \u2014 FT232R USB UART, serial "
+                                                                "A50285BI (~/ttyUSB0)", "~/ttyS0"}));
+        // A stored device opens the list at its entry, under its by-id name if it has one.
+        for (const QString &row : {"ttyUSB0 1", "by-id/usb-z 1", "pts3 0", "ttyUSB7 -1"})
+            QVERIFY2(SerialDeviceList::indexOf(list, home + row.section(' ', 0, 0)) == row.section(' ', 1).toInt(),
+                     qPrintable(row));
     }
 
     // How opening fails, and a line that goes away while open.
