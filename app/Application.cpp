@@ -24,10 +24,11 @@ SerialPortSetup::Hooks portHooks(const Settings &settings, std::function<bool()>
 }
 } // namespace
 
-Application::Application(const QString &commandLinePath, Prompter *prompter)
+Application::Application(const QString &commandLinePath, Prompter *prompter, const QString &byIdFolder)
     : m_commandLinePath(commandLinePath),
       m_prompter(prompter ? *prompter : m_qtPrompter),
       m_link(m_statusLog, m_prompter, m_readiness, portHooks(m_settings, [this] { return stopRequested(); })),
+      m_deviceList(byIdFolder),
       m_hexFile(&m_statusLog),
       m_download(m_link.dispatcher(), m_hexFile),
       m_mainWindow(m_settings, m_statusLog, m_readiness, m_prompter, m_link, m_hexFile, m_recentFiles, m_download),
@@ -36,6 +37,7 @@ Application::Application(const QString &commandLinePath, Prompter *prompter)
 {
     m_qtPrompter.setParent(&m_mainWindow);
     m_mainWindow.setRunLink(m_run);
+    m_mainWindow.setDeviceList(m_deviceList);
     QObject::connect(&m_mainWindow, &MainWindow::closing, &m_mainWindow, [this] { saveSettings(); });
     QObject::connect(&m_signals, &SignalCloser::closeRequested, &m_mainWindow, [this] { requestStop(); });
 }

@@ -7,6 +7,7 @@
 #include "hexfile/HexFile.h"
 #include "hexfile/RecentFiles.h"
 #include "link/RunLink.h"
+#include "link/SerialDeviceList.h"
 #include "link/SerialLink.h"
 #include "settings/Settings.h"
 #include "widgets/QtPrompter.h"
@@ -22,7 +23,9 @@ class IniSettingsStore;
 class Application {
 public:
     // `prompter` answers the message boxes and file dialogs instead of real ones (tests).
-    explicit Application(const QString &commandLinePath, Prompter *prompter = nullptr);
+    // `byIdFolder` is where udev names serial adapters by maker and serial number.
+    explicit Application(const QString &commandLinePath, Prompter *prompter = nullptr,
+                         const QString &byIdFolder = SerialDeviceList::defaultFolder());
 
     // The start procedure: splash, preferences, the main window's load handler, the
     // workspace, the port, the main window shown, and the kernel asked for its version
@@ -63,6 +66,7 @@ private:
     QtPrompter m_qtPrompter;
     Prompter &m_prompter;
     SerialLink m_link;
+    SerialDeviceList m_deviceList;
     HexFile m_hexFile;
     RecentFiles m_recentFiles;
     HexDownload m_download;

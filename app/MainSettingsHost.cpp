@@ -39,3 +39,8 @@ bool MainSettingsHost::openPort()
 {
     return m_link.port().openPort();
 }
+
+QList<SerialDevice> MainSettingsHost::serialDevices()
+{
+    return m_deviceList ? m_deviceList->devices() : QList<SerialDevice>();
+}

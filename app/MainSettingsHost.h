@@ -18,10 +18,14 @@ public:
     bool serialReady() override;
     void closePort() override;
     bool openPort() override;
+    QList<SerialDevice> serialDevices() override;
+
+    void setDeviceList(const SerialDeviceList &list) { m_deviceList = &list; }
 
 private:
     Settings &m_settings;
     Prompter &m_prompter;
     SerialLink &m_link;
     Readiness &m_readiness;
+    const SerialDeviceList *m_deviceList = nullptr;
 };

@@ -42,6 +42,8 @@ public:
     // The Run commands make the terminal session, which draws into this window; so the
     // run command is made after the window and handed to it here.
     void setRunLink(RunLink &run) { m_run = &run; }
+    // The serial devices the settings dialog offers.
+    void setDeviceList(const SerialDeviceList &list) { m_settingsHost.setDeviceList(list); }
     // While the start procedure runs, a close waits for it.
     void setStartingUp(bool on) { m_startingUp = on; }
 

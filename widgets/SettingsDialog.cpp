@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QSerialPortInfo>
 
 #include <cmath>
 #include <exception>
@@ -195,6 +194,7 @@ void SettingsDialog::buildControls()
     connect(m_cancelButton, &QPushButton::clicked, this, &SettingsDialog::cancel);
     connect(m_serialPortCombo, &QComboBox::currentIndexChanged, this, &SettingsDialog::serielPortChanged);
     connect(m_portDeviceCombo, &QComboBox::editTextChanged, this, &SettingsDialog::portDeviceEdited);
+    connect(m_portDeviceCombo, &QComboBox::activated, this, &SettingsDialog::portDeviceChosen);
 }
 
 SettingsDialog *SettingsDialog::open(SettingsDialogHost &host, QWidget *parent)
@@ -278,13 +278,13 @@ void SettingsDialog::initialize()
     runStep([&] {
         for (int n = 1; n <= Settings::PortCount; ++n)
             m_devices[std::size_t(n - 1)] = s.portDevice(n);
-        m_portDeviceCombo->clear();
-        const auto ports = QSerialPortInfo::availablePorts();
-        QStringList locations;
-        for (const QSerialPortInfo &info : ports)
-            locations << info.systemLocation();
-        locations.sort();
-        m_portDeviceCombo->addItems(locations);
+        {
+            const QSignalBlocker block(m_portDeviceCombo);
+            m_portDeviceCombo->clear();
+            m_deviceChoices = m_host.serialDevices();
+            for (const SerialDevice &device : m_deviceChoices)
+                m_portDeviceCombo->addItem(device.label, device.name);
+        }
 
         const int index = s.serialPort() - 1;
         const bool listed = index >= -1 && index < m_serialPortCombo->count();
@@ -325,14 +325,25 @@ void SettingsDialog::serielPortChanged(int index)
     const QSignalBlocker block(m_portDeviceCombo);
     m_portDeviceCombo->setEnabled(chosen);
     m_lblPortDevice->setEnabled(chosen);
-    m_portDeviceCombo->setEditText(chosen ? m_devices[std::size_t(index)] : QString());
+    const QString device = chosen ? m_devices[std::size_t(index)] : QString();
+    // The list opens at the entry for the stored device, maybe under its by-id name, but
+    // the box shows what is stored until the user chooses.
+    m_portDeviceCombo->setCurrentIndex(SerialDeviceList::indexOf(m_deviceChoices, device));
+    m_portDeviceCombo->setEditText(device);
 }
 
 void SettingsDialog::portDeviceEdited(const QString &device)
 {
     const int index = m_serialPortCombo->currentIndex();
+    // A chosen or completed label stands for its device's name.
+    const int item = m_portDeviceCombo->findText(device, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index >= 0 && index < int(m_devices.size()))
-        m_devices[std::size_t(index)] = device;
+        m_devices[std::size_t(index)] = item >= 0 ? m_portDeviceCombo->itemData(item).toString() : device;
+}
+
+void SettingsDialog::portDeviceChosen(int index)
+{
+    m_portDeviceCombo->setEditText(m_portDeviceCombo->itemData(index).toString());
 }
 
 void SettingsDialog::showPicker(ColorButton *button, bool forEcho)

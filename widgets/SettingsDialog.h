@@ -1,5 +1,6 @@
 #pragma once
 #include "core/ColorRef.h"
+#include "link/SerialDeviceList.h"
 
 #include <QDialog>
 #include <QString>
@@ -34,6 +35,8 @@ public:
     virtual bool serialReady() = 0;
     virtual void closePort() = 0;
     virtual bool openPort() = 0;
+    // The serial devices the device box offers.
+    virtual QList<SerialDevice> serialDevices() = 0;
 };
 
 // The failures the dialog reports while opening and on "&Ok", each shown as
@@ -112,11 +115,14 @@ private:
     void colorPicked(ColorRef color);
     void serielPortChanged(int index);
     void portDeviceEdited(const QString &device);
+    void portDeviceChosen(int index);
     void setReception(bool ignore);
 
     SettingsDialogHost &m_host;
     // Pending devices of "COM 1".."COM 4", written to the settings by "&Ok" only.
     std::array<QString, 4> m_devices;
+    // The items of the device box: each shows its label and stands for its name.
+    QList<SerialDevice> m_deviceChoices;
 
     QGroupBox *m_frame1;
     QGroupBox *m_frame2;

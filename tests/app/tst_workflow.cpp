@@ -1,13 +1,17 @@
 // Download+Run from end to end through the main window, for what the window adds to the
 // link: the download's progress bar, the terminal's echo in the colour the settings name, and
-// F4 opening the open port again. Start-up and the other commands are in the fault matrix.
+// F4 opening the open port again; a device chosen under its by-id name in the settings.
+// Start-up and the other commands are in the fault matrix.
 #include "hexfile/HexDownload.h"
 #include "settings/Settings.h"
 #include "support/ProgramRig.h"
 #include "terminal/TerminalStore.h"
+#include "widgets/SettingsDialog.h"
 #include "widgets/TerminalWindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QtTest>
@@ -47,6 +51,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(store.size() >= before + 2, 5000);
         QCOMPARE(store.text(before + 1, before + 2), QByteArray("x"));
         QCOMPARE(store.colorAt(before + 1), ColorRef(0));
+    }
+
+    // The settings name the board's pseudo-terminal; the user chooses its by-id link instead.
+    void chooseByIdName()
+    {
+        const QString byId = m_rig.byIdFolder() + "/usb-Corvade_Board_0001-if00";
+        QVERIFY(m_rig.startBoard({}) && QDir().mkpath(m_rig.byIdFolder()) && QFile::link(m_rig.board.device(), byId));
+        m_rig.configure(m_rig.board.device());
+        MainWindow &w = m_rig.startProgram();
+        w.action(QStringLiteral("mnuFileSettings"))->trigger();
+        QComboBox *box = SettingsDialog::current()->portDeviceCombo();
+        QCOMPARE(box->currentText(), m_rig.board.device()); // offered, not rewritten unasked
+        box->showPopup();
+        QTest::keyClick(box->view(), Qt::Key_Return);
+        QCOMPARE(box->currentText(), byId);
+        const qsizetype from = w.statusText().size();
+        QTest::keyClick(SettingsDialog::current(), Qt::Key_Return);
+        w.queryKernelVersion(); // through the link, which the INI file keeps
+        QVERIFY2(statusLines(w.statusText(), from).contains("Kernel version 1.0.0"), qPrintable(w.statusText()));
+        w.close();
+        QCOMPARE(QSettings(m_rig.configFile(), QSettings::IniFormat).value("Ports/COM 2").toString(), byId);
     }
 };
 

@@ -2,6 +2,7 @@
 // line that goes away, what a flood delivers and in what pieces, and that written bytes
 // leave at once, untranslated.
 #include "link/SerialByteLink.h"
+#include "link/SerialDeviceList.h"
 #include "support/TestFiles.h"
 
 #include <QRandomGenerator>
@@ -50,6 +51,28 @@ struct Reader {
 class TestLinkSerial : public QObject {
     Q_OBJECT
 private slots:
+    // The device box's entries for ports ttyUSB0 (telling what it is) and ttyS0 (absent) with
+    // by-id links: two to ttyUSB0, a dangling one, one to a device no port stands for.
+    void deviceList()
+    {
+        TestFolder dir;
+        const QString home = QFileInfo(dir.path()).canonicalFilePath() + '/', byId = home + "by-id/";
+        QVERIFY(QDir().mkpath(byId) && writeFile(home + "ttyUSB0", {}) && writeFile(home + "pts3", {}));
+        for (const QString &link : {"usb-z>../ttyUSB0", "usb-FTDI>../ttyUSB0", "usb-Gone>../ttyUSB7", "usb-B>../pts3"})
+            QVERIFY(QFile::link(link.section('>', 1), byId + link.section('>', 0, 0)));
+        const QList<SerialDevice> list = SerialDeviceList::devices(
+            {{home + "ttyUSB0", "FT232R USB UART", "A50285BI"}, {home + "ttyS0", {}, {}}}, byId);
+        QStringList labels;
+        for (const SerialDevice &device : list)
+            labels << QString(device.label).replace(home, "~/");
+        QCOMPARE(labels, QStringList({"~/by-id/usb-B (~/pts3)", "~/by-id/usb-FTDI \u2014 FT232R USB UART, serial "
+                                                                "A50285BI (~/ttyUSB0)", "~/ttyS0"}));
+        // A stored device opens the list at its entry, under its by-id name if it has one.
+        for (const QString &row : {"ttyUSB0 1", "by-id/usb-z 1", "pts3 0", "ttyUSB7 -1"})
+            QVERIFY2(SerialDeviceList::indexOf(list, home + row.section(' ', 0, 0)) == row.section(' ', 1).toInt(),
+                     qPrintable(row));
+    }
+
     // How opening fails, and a line that goes away while open.
     void openAndLoseTheDevice()
     {

@@ -54,6 +54,7 @@ public:
             throw std::runtime_error("terminal gone");
     }
     bool serialReady() override { return ready; }
+    QList<SerialDevice> serialDevices() override { return {}; }
     void closePort() override { calls << "close"; }
     bool openPort() override
     {

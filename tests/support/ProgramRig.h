@@ -20,6 +20,8 @@ struct ProgramRig {
     QString path(const QString &name) const { return dir.filePath(name); }
     QString linkPath() const { return path(QStringLiteral("ttyBOARD")); }
     QString configFile() const { return path(QStringLiteral("config/Corvade/Corvade.conf")); }
+    // The program's by-id folder of serial adapters, empty unless a test fills it.
+    QString byIdFolder() const { return path(QStringLiteral("by-id")); }
 
     bool startBoard(const QStringList &options)
     {
@@ -42,7 +44,7 @@ struct ProgramRig {
         app.reset();
         prompts = ScriptedPrompter();
         prompts.answers = answers;
-        app = std::make_unique<Application>(commandLine, &prompts);
+        app = std::make_unique<Application>(commandLine, &prompts, byIdFolder());
         app->start();
         return app->mainWindow();
     }
