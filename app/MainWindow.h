@@ -12,19 +12,23 @@
 #include <optional>
 
 class AboutDialog;
+class FileSender;
 class HexDownload;
 class HexFile;
 class Prompter;
 class QAction;
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QPrinter;
 class QProgressBar;
+class QProgressDialog;
 class RecentFiles;
 class RunLink;
 class SerialLink;
 class StatusLog;
+class TerminalCapture;
 class TerminalWindow;
 class WindowCommands;
 
@@ -42,6 +46,8 @@ public:
     // The Run commands make the terminal session, which draws into this window; so the
     // run command is made after the window and handed to it here.
     void setRunLink(RunLink &run) { m_run = &run; }
+    // The Terminal menu's capture and file sending, made after the run command.
+    void setTerminalTools(TerminalCapture &capture, FileSender &sender);
     // While the start procedure runs, a close waits for it.
     void setStartingUp(bool on) { m_startingUp = on; }
 
@@ -114,6 +120,10 @@ public slots:
     void showAbout();
     void toggleStatusWindow();
     void toggleTerminalWindow();
+    // "&Capture...": asks for a file and starts capturing, or stops a running capture.
+    void toggleCapture();
+    // "Send &File...": asks for a file and sends it to the running program.
+    void sendFile();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -122,6 +132,9 @@ protected:
 
 private:
     void createMenus();
+    void createTerminalMenu();
+    void showCaptureState();
+    void stopTerminalTools();
     WindowCommands windowCommands();
     QPrinter &printer();
     bool exchangeRunning() const;
@@ -146,6 +159,8 @@ private:
     RecentFiles &m_recentFiles;
     HexDownload &m_download;
     RunLink *m_run = nullptr;
+    TerminalCapture *m_capture = nullptr;
+    FileSender *m_fileSender = nullptr;
     MainSettingsHost m_settingsHost;
 
     QMdiArea *m_mdi;
@@ -154,6 +169,10 @@ private:
     QPointer<AboutDialog> m_about;
     std::unique_ptr<QPrinter> m_printer;
     QProgressBar *m_progress = nullptr;
+    QLabel *m_captureSize = nullptr;
+    QPointer<QProgressDialog> m_sendProgress;
+    QString m_captureName;
+    QString m_sendName;
     bool m_downloadWired = false;
     QString m_fileDialogName;
     bool m_loadDialogOpen = false;
