@@ -821,7 +821,7 @@ void MainWindow::showCaptureState()
                                         TerminalCapture::sizeText(m_capture->size())));
         m_captureSize->show();
         statusBar()->show();
-    } else if (m_captureSize && m_captureSize->isVisible()) {
+    } else if (m_captureSize && !m_captureSize->isHidden()) {
         m_captureSize->hide();
         if (!m_progress || m_progress->isHidden())
             statusBar()->hide();

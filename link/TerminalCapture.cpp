@@ -4,7 +4,6 @@
 #include "link/RequestTimer.h"
 
 #include <QDir>
-#include <QLocale>
 
 namespace {
 // Gathered bytes beyond this are written at once rather than at the next tick.
@@ -97,5 +96,12 @@ void TerminalCapture::close()
 
 QString TerminalCapture::sizeText(qint64 bytes)
 {
-    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    if (bytes < 1024)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    const char *const units[] = {"KB", "MB", "GB", "TB"};
+    double value = double(bytes) / 1024;
+    int unit = 0;
+    for (; value >= 1024 && unit < 3; ++unit)
+        value /= 1024;
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }

@@ -123,7 +123,6 @@ private slots:
             "Terminal/ASCII Below=255.5> 13", "Terminal/Echo Color=2147483648> 0", "Settings/Seriel Port=32768> 2",
             "Terminal/Memory window MB=1048577> 64", "Terminal/ASCII Color=-2147483649> 0"};
         QTest::newRow("line end of Enter") << QStringList{"Tools/EnterSends= crlf>CRLF"};
-        QTest::newRow("unknown line end") << QStringList{"Tools/EnterSends=CR LF>CR"};
     }
     void loadThenSave()
     {
