@@ -38,6 +38,10 @@ Application::Application(const QString &commandLinePath, Prompter *prompter, con
     m_qtPrompter.setParent(&m_mainWindow);
     m_mainWindow.setRunLink(m_run);
     m_mainWindow.setDeviceList(m_deviceList);
+    m_run.setCapture(&m_capture);
+    m_mainWindow.setTerminalTools(m_capture, m_fileSender);
+    // A capture ends with its port: what follows a reconnect goes into a capture of its own.
+    QObject::connect(&m_link.link(), &ByteLink::linkLost, &m_capture, [this] { m_capture.stop(); });
     QObject::connect(&m_mainWindow, &MainWindow::closing, &m_mainWindow, [this] { saveSettings(); });
     QObject::connect(&m_signals, &SignalCloser::closeRequested, &m_mainWindow, [this] { requestStop(); });
 }

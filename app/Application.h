@@ -6,9 +6,12 @@
 #include "hexfile/HexDownload.h"
 #include "hexfile/HexFile.h"
 #include "hexfile/RecentFiles.h"
+#include "link/FileSender.h"
+#include "link/QtRequestTimer.h"
 #include "link/RunLink.h"
 #include "link/SerialDeviceList.h"
 #include "link/SerialLink.h"
+#include "link/TerminalCapture.h"
 #include "settings/Settings.h"
 #include "widgets/QtPrompter.h"
 
@@ -52,6 +55,8 @@ public:
     RecentFiles &recentFiles() { return m_recentFiles; }
     HexDownload &download() { return m_download; }
     RunLink &run() { return m_run; }
+    TerminalCapture &capture() { return m_capture; }
+    FileSender &fileSender() { return m_fileSender; }
 
 private:
     void loadSettings();
@@ -72,6 +77,10 @@ private:
     HexDownload m_download;
     MainWindow m_mainWindow;
     RunLink m_run;
+    QtRequestTimer m_captureTimer{std::chrono::seconds(1)};
+    TerminalCapture m_capture{m_statusLog, m_captureTimer};
+    QtRequestTimer m_sendTimer{std::chrono::milliseconds(20)};
+    FileSender m_fileSender{m_run, m_statusLog, m_settings, m_sendTimer};
     bool m_saved = false;
     bool m_starting = false;
     bool m_stopRequested = false;

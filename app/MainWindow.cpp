@@ -6,8 +6,10 @@
 #include "hexfile/RecentFiles.h"
 #include "hexfile/HexLoad.h"
 #include "hexfile/HexDownload.h"
+#include "link/FileSender.h"
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
+#include "link/TerminalCapture.h"
 #include "shell/DesktopShell.h"
 #include "shell/TextEditor.h"
 #include "widgets/AboutDialog.h"
@@ -21,11 +23,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLayout>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -163,6 +168,8 @@ void MainWindow::createMenus()
     connect(addItem(m_kernelMenu, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12),
             &QAction::triggered, this, &MainWindow::queryKernelVersion);
 
+    createTerminalMenu();
+
     m_windowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("mnuWindow"));
     connect(addItem(m_windowMenu, "mnuwindowTileV", QStringLiteral("Tile &Vertical")), &QAction::triggered, this,
@@ -179,6 +186,17 @@ void MainWindow::createMenus()
     help->addSeparator();
     connect(addItem(help, "mnuHelpAbout", QStringLiteral("&About Corvade...")), &QAction::triggered, this,
             &MainWindow::showAbout);
+}
+
+void MainWindow::createTerminalMenu()
+{
+    QMenu *terminal = menuBar()->addMenu(QStringLiteral("&Terminal"));
+    terminal->setObjectName(QStringLiteral("mnuTerminal"));
+    QAction *capture = addItem(terminal, "mnuTerminalCapture", QStringLiteral("&Capture..."));
+    capture->setCheckable(true);
+    connect(capture, &QAction::triggered, this, &MainWindow::toggleCapture);
+    connect(addItem(terminal, "mnuTerminalSendFile", QStringLiteral("Send &File...")), &QAction::triggered, this,
+            &MainWindow::sendFile);
 }
 
 void MainWindow::initialize(const QString &commandLinePath)
@@ -739,10 +757,116 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     // Children first, then the port; the settings are saved by whoever listens to closing().
+    stopTerminalTools();
     m_mdi->closeAllSubWindows();
     m_activationHook = false;
     if (m_readiness.serialReady())
         m_link.link().close();
     emit closing();
     event->accept();
+}
+
+// --- Terminal menu ----------------------------------------------------------
+
+void MainWindow::setTerminalTools(TerminalCapture &capture, FileSender &sender)
+{
+    m_capture = &capture;
+    m_fileSender = &sender;
+    connect(&capture, &TerminalCapture::runningChanged, this, &MainWindow::showCaptureState);
+    connect(&capture, &TerminalCapture::written, this, &MainWindow::showCaptureState);
+    // The end of a download hides the status bar; a running capture shows it again.
+    connect(&m_download, &HexDownload::downloadFinished, this, &MainWindow::showCaptureState, Qt::QueuedConnection);
+    connect(&sender, &FileSender::progressChanged, this, [this](qint64 sent, qint64 total) {
+        if (m_sendProgress)
+            m_sendProgress->setValue(total > 0 ? int(sent * 1000 / total) : 1000);
+    });
+    connect(&sender, &FileSender::finished, this, [this] {
+        if (m_sendProgress) {
+            m_sendProgress->close();
+            m_sendProgress->deleteLater();
+        }
+    });
+}
+
+void MainWindow::toggleCapture()
+{
+    if (!m_capture)
+        return;
+    if (m_capture->isRunning()) {
+        m_capture->stop();
+    } else {
+        const QString chosen = m_prompter.saveFileName(QStringLiteral("Capture terminal to file"),
+                                                       QStringLiteral("All files (*.*)|*.*"), m_captureName);
+        if (!chosen.isEmpty()) {
+            m_captureName = chosen;
+            m_capture->start(chosen);
+        }
+    }
+    showCaptureState();
+}
+
+// The check mark and the status bar follow the capture, whichever way it started or stopped.
+void MainWindow::showCaptureState()
+{
+    const bool running = m_capture && m_capture->isRunning();
+    if (QAction *item = action(QStringLiteral("mnuTerminalCapture")))
+        item->setChecked(running);
+    if (running) {
+        if (!m_captureSize) {
+            m_captureSize = new QLabel(this);
+            m_captureSize->setObjectName(QStringLiteral("captureSize"));
+            statusBar()->addPermanentWidget(m_captureSize);
+        }
+        m_captureSize->setText(QStringLiteral("Capture: %1 %2")
+                                   .arg(QFileInfo(m_capture->path()).fileName(),
+                                        TerminalCapture::sizeText(m_capture->size())));
+        m_captureSize->show();
+        statusBar()->show();
+    } else if (m_captureSize && !m_captureSize->isHidden()) {
+        m_captureSize->hide();
+        if (!m_progress || m_progress->isHidden())
+            statusBar()->hide();
+    }
+}
+
+void MainWindow::sendFile()
+{
+    if (!m_fileSender)
+        return;
+    if (m_fileSender->isRunning() && m_sendProgress) {
+        m_sendProgress->show();
+        m_sendProgress->raise();
+        return;
+    }
+    const QString chosen = m_prompter.openFileName(QStringLiteral("Send file to the program"),
+                                                   QStringLiteral("All files (*.*)|*.*"), m_sendName);
+    if (chosen.isEmpty())
+        return;
+    m_sendName = chosen;
+    auto *dialog = new QProgressDialog(QStringLiteral("Sending %1...").arg(QFileInfo(chosen).fileName()),
+                                       QStringLiteral("&Cancel"), 0, 1000, this);
+    dialog->setObjectName(QStringLiteral("sendFileProgress"));
+    dialog->setWindowTitle(QStringLiteral("Send file"));
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    // Not modal and not taking the focus: the terminal keeps taking keys while it runs.
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setAttribute(Qt::WA_ShowWithoutActivating);
+    dialog->setMinimumDuration(0);
+    connect(dialog, &QProgressDialog::canceled, m_fileSender, &FileSender::cancel);
+    m_sendProgress = dialog;
+    // A short file may be sent (and its dialog closed) before start() returns.
+    const bool started = m_fileSender->start(chosen);
+    if (!started)
+        dialog->deleteLater();
+    else if (m_fileSender->isRunning())
+        dialog->show();
+}
+
+void MainWindow::stopTerminalTools()
+{
+    if (m_fileSender)
+        m_fileSender->cancel();
+    if (m_capture)
+        m_capture->stop();
 }

@@ -12,19 +12,23 @@
 #include <optional>
 
 class AboutDialog;
+class FileSender;
 class HexDownload;
 class HexFile;
 class Prompter;
 class QAction;
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QPrinter;
+class QProgressDialog;
 class ThrottledProgressBar;
 class RecentFiles;
 class RunLink;
 class SerialLink;
 class StatusLog;
+class TerminalCapture;
 class TerminalWindow;
 class WindowCommands;
 
@@ -44,6 +48,8 @@ public:
     void setRunLink(RunLink &run) { m_run = &run; }
     // The serial devices the settings dialog offers.
     void setDeviceList(const SerialDeviceList &list) { m_settingsHost.setDeviceList(list); }
+    // The Terminal menu's capture and file sending, made after the run command.
+    void setTerminalTools(TerminalCapture &capture, FileSender &sender);
     // While the start procedure runs, a close waits for it.
     void setStartingUp(bool on) { m_startingUp = on; }
 
@@ -116,6 +122,10 @@ public slots:
     void showAbout();
     void toggleStatusWindow();
     void toggleTerminalWindow();
+    // "&Capture...": asks for a file and starts capturing, or stops a running capture.
+    void toggleCapture();
+    // "Send &File...": asks for a file and sends it to the running program.
+    void sendFile();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -124,6 +134,9 @@ protected:
 
 private:
     void createMenus();
+    void createTerminalMenu();
+    void showCaptureState();
+    void stopTerminalTools();
     WindowCommands windowCommands();
     QPrinter &printer();
     bool exchangeRunning() const;
@@ -148,6 +161,8 @@ private:
     RecentFiles &m_recentFiles;
     HexDownload &m_download;
     RunLink *m_run = nullptr;
+    TerminalCapture *m_capture = nullptr;
+    FileSender *m_fileSender = nullptr;
     MainSettingsHost m_settingsHost;
 
     QMdiArea *m_mdi;
@@ -156,6 +171,10 @@ private:
     QPointer<AboutDialog> m_about;
     std::unique_ptr<QPrinter> m_printer;
     ThrottledProgressBar *m_progress = nullptr;
+    QLabel *m_captureSize = nullptr;
+    QPointer<QProgressDialog> m_sendProgress;
+    QString m_captureName;
+    QString m_sendName;
     bool m_downloadWired = false;
     QString m_fileDialogName;
     bool m_loadDialogOpen = false;

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QFile>
 
 #include <memory>
 #include <optional>
@@ -70,4 +71,29 @@ private:
     std::unique_ptr<BoardProgram> m_downloaded;
     std::unique_ptr<BoardProgram> m_standIn;
     BoardProgram *m_running = nullptr;
+};
+
+// Passes everything on to `program` and writes each byte the host sends it, raw, to a file
+// as it arrives, so a test can compare what reached the board with what was sent.
+class RecordedInput : public BoardProgram {
+public:
+    RecordedInput(std::unique_ptr<BoardProgram> program, const QString &path)
+        : m_program(std::move(program)), m_file(path)
+    {
+    }
+    // False when the file cannot be made.
+    bool open() { return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered); }
+    QString error() const { return m_file.errorString(); }
+
+    void start(const BoardMemory &memory, BoardOutput &out) override { m_program->start(memory, out); }
+    void receive(const QByteArray &bytes, BoardOutput &out) override
+    {
+        m_file.write(bytes);
+        m_program->receive(bytes, out);
+    }
+    int tick(BoardOutput &out) override { return m_program->tick(out); }
+
+private:
+    std::unique_ptr<BoardProgram> m_program;
+    QFile m_file;
 };

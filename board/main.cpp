@@ -118,8 +118,13 @@ int main(int argc, char *argv[])
                                          QStringLiteral("Seed of the random bytes and gaps of --garbage-every "
                                                         "(default 1); a seed repeats its noise."),
                                          QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption echoFile(QStringLiteral("echo-file"),
+                                      QStringLiteral("Write every byte the running program receives from the "
+                                                     "host to <file>, raw, as it arrives (a sent file arrives "
+                                                     "whole when the two are equal)."),
+                                      QStringLiteral("file"));
     parser.addOptions({link, version, silent, firstByte, refuseAt, resendAt, pullAt, split, splitGap, delay, baud,
-                       log, timeLimit, grace, program, lineBaud, crystal, fast, garbageEvery, garbageSeed});
+                       log, timeLimit, grace, program, lineBaud, crystal, fast, garbageEvery, garbageSeed, echoFile});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
@@ -176,6 +181,12 @@ int main(int argc, char *argv[])
     std::unique_ptr<BoardProgram> runs = std::make_unique<EchoProgram>();
     if (programName == QLatin1String("8051"))
         runs = std::make_unique<DownloadedOrStandIn>(std::make_unique<Mcs51Program>(cpu), std::move(runs));
+    if (parser.isSet(echoFile)) {
+        auto recorded = std::make_unique<RecordedInput>(std::move(runs), parser.value(echoFile));
+        if (!recorded->open())
+            return fail(QStringLiteral("cannot write %1: %2").arg(parser.value(echoFile), recorded->error()));
+        runs = std::move(recorded);
+    }
     KernelSim kernel{quint8(parts[0]), quint8(parts[1]), quint8(parts[2]), faults,
                      {[&board](const QByteArray &b) { board.reply(b); },
                       [&board](const QByteArray &b) { board.output(b); }, [&board] { board.pull(); }},

@@ -41,7 +41,9 @@ void RunLink::run()
         line.close();
         return;
     }
-    m_link.setCurrentHandler(std::make_shared<TerminalSession>(m_link, m_port, m_state, m_settings, m_surface));
+    auto terminal = std::make_shared<TerminalSession>(m_link, m_port, m_state, m_settings, m_surface);
+    terminal->setCapture(m_capture);
+    m_link.setCurrentHandler(terminal);
 }
 
 void RunLink::downloadAndRun()
@@ -66,7 +68,7 @@ bool RunLink::sendKey(quint8 charCode)
     const std::shared_ptr<TerminalSession> terminal = currentTerminal();
     if (!terminal)
         return false;
-    const LinkResult result = terminal->send(charCode);
+    const LinkResult result = terminal->sendKey(charCode);
     if (result.ok())
         return true;
     m_prompter.message(TerminalSession::sendFailureText(result));

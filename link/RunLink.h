@@ -10,6 +10,7 @@ class Prompter;
 class SerialPortSetup;
 class Settings;
 class TerminalSurface;
+class TerminalCapture;
 class TerminalSession;
 
 // The commands that start the downloaded program and hand the line over to it, and the
@@ -26,6 +27,8 @@ public:
             Prompter &prompter, TerminalSurface &surface, Download download = {});
 
     void setDownload(Download download) { m_download = std::move(download); }
+    // Every terminal made from now on hands its received bytes to `capture` as well.
+    void setCapture(TerminalCapture *capture) { m_capture = capture; }
 
     // "&Run" (F6): sends the run request, then either makes a new terminal handler current
     // or, with useExternalTerminal, closes the port once the request has left it. Does not
@@ -34,9 +37,9 @@ public:
     // "Download&+Run" (F7): the download, and "&Run" only when it went through.
     void downloadAndRun();
 
-    // One typed character for the board. False when no terminal handler is current (the
-    // key is the window's own then) or when the character could not be sent; that failure
-    // is shown in a message box and the program goes on.
+    // One typed character for the board, Enter as the chosen line end. False when no
+    // terminal handler is current (the key is the window's own then) or when the character
+    // could not be sent; that failure is shown in a message box and the program goes on.
     bool sendKey(quint8 charCode);
 
     // The terminal handler when it is the current handler, else null.
@@ -50,4 +53,5 @@ private:
     Prompter &m_prompter;
     TerminalSurface &m_surface;
     Download m_download;
+    TerminalCapture *m_capture = nullptr;
 };

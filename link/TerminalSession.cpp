@@ -4,6 +4,7 @@
 #include "core/StatusSink.h"
 #include "link/LinkDispatcher.h"
 #include "link/SerialPortSetup.h"
+#include "link/TerminalCapture.h"
 #include "settings/Settings.h"
 #include "terminal/TerminalRenderer.h"
 #include "terminal/TerminalSurface.h"
@@ -52,6 +53,8 @@ QString TerminalSession::sendFailureText(const LinkResult &result)
 
 void TerminalSession::receive(const QByteArray &bytes)
 {
+    if (m_capture)
+        m_capture->append(bytes);
     TerminalRenderSettings render;
     render.printAscii = m_settings.printAscii();
     render.asciiBelow = m_settings.asciiBelow();
@@ -69,6 +72,31 @@ LinkResult TerminalSession::send(int charcode)
     // Written directly, not through the dispatcher: a failed key must not end the
     // conversation the way a failed request ends its exchange.
     return m_link.link().write(QByteArray(1, char(charcode)));
+}
+
+LinkResult TerminalSession::sendKey(quint8 charCode)
+{
+    if (charCode == '\r')
+        return sendBytes(enterBytes(m_settings.enterSends()));
+    return send(charCode);
+}
+
+LinkResult TerminalSession::sendBytes(const QByteArray &bytes)
+{
+    return m_link.link().write(bytes);
+}
+
+QByteArray TerminalSession::enterBytes(Settings::EnterSends choice)
+{
+    switch (choice) {
+    case Settings::EnterSends::LF:
+        return QByteArrayLiteral("\n");
+    case Settings::EnterSends::CRLF:
+        return QByteArrayLiteral("\r\n");
+    case Settings::EnterSends::CR:
+        break;
+    }
+    return QByteArrayLiteral("\r");
 }
 
 void TerminalSession::clear()

@@ -2,6 +2,7 @@
 #include "link/ByteLink.h"
 #include "link/LinkHandler.h"
 #include "core/ColorRef.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <optional>
@@ -9,7 +10,7 @@
 class Readiness;
 class LinkDispatcher;
 class SerialPortSetup;
-class Settings;
+class TerminalCapture;
 class TerminalSurface;
 
 // The terminal conversation with the program running on the board. Creating one hands the
@@ -29,6 +30,16 @@ public:
     // Writes one character to the board. Nothing is shown; echo is the window's business.
     // A code that is not one byte, or a closed port, fails without writing anything.
     LinkResult send(int charcode);
+    // A typed key: Enter (13) goes out as the line end the settings choose, any other code
+    // as itself.
+    LinkResult sendKey(quint8 charCode);
+    // Bytes written as they are, as a file being sent; fails like send() on a closed port.
+    LinkResult sendBytes(const QByteArray &bytes);
+    // The line end Enter sends under `choice`.
+    static QByteArray enterBytes(Settings::EnterSends choice);
+
+    // Every delivery goes to `capture` before it is shown (null: none).
+    void setCapture(TerminalCapture *capture) { m_capture = capture; }
     // Empties the terminal.
     void clear();
     // Adds a piece of text at the end of the terminal in its colour.
@@ -46,5 +57,6 @@ private:
     LinkDispatcher &m_link;
     const Settings &m_settings;
     TerminalSurface &m_surface;
+    TerminalCapture *m_capture = nullptr;
     bool m_portOpened = false;
 };

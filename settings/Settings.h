@@ -86,6 +86,14 @@ public:
 
     static constexpr int PortCount = 4;
 
+    // What the Enter key (and each line end of a pasted text) sends to the running program.
+    enum class EnterSends { CR, LF, CRLF };
+    EnterSends enterSends() const { return m_enterSends; }
+    void setEnterSends(EnterSends v) { m_enterSends = v; }
+    // The stored texts "CR", "LF" and "CRLF"; anything else reads as CR.
+    static QString enterSendsText(EnterSends v);
+    static EnterSends enterSendsValue(const QString &text);
+
 private:
     int m_serielPort = 2;
     QString m_terminalSpeed = QStringLiteral("19200");
@@ -101,4 +109,5 @@ private:
     QString m_ports[PortCount];
     QString m_editor;
     int m_terminalMemoryMB = 64;
+    EnterSends m_enterSends = EnterSends::CR;
 };

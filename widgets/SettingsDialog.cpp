@@ -167,6 +167,20 @@ void SettingsDialog::buildControls()
     speedRow->addStretch(1);
     v2->addLayout(speedRow);
 
+    // Keys -------------------------------------------------------------------------
+    auto *keys = new QGroupBox(QStringLiteral("Keys"), this);
+    keys->setObjectName(QStringLiteral("frameKeys"));
+    QLabel *enterLabel = label("lblEnterSends", QStringLiteral("E&nter sends:"), keys);
+    m_enterSendsCombo = list("comEnterSends", keys);
+    // In the order of Settings::EnterSends; pasted line ends go out the same way.
+    m_enterSendsCombo->addItems({QStringLiteral("CR"), QStringLiteral("LF"), QStringLiteral("CR LF")});
+    m_enterSendsCombo->setToolTip(QStringLiteral("What the Enter key and each line end of a paste send"));
+    enterLabel->setBuddy(m_enterSendsCombo);
+    auto *keysRow = new QHBoxLayout(keys);
+    keysRow->addWidget(enterLabel);
+    keysRow->addWidget(m_enterSendsCombo);
+    keysRow->addStretch(1);
+
     // Buttons ----------------------------------------------------------------------
     m_okButton = new QPushButton(QStringLiteral("&Ok"), this);
     m_okButton->setObjectName(QStringLiteral("cmdOk"));
@@ -178,6 +192,7 @@ void SettingsDialog::buildControls()
     auto *left = new QVBoxLayout;
     left->addWidget(m_frame1);
     left->addWidget(m_frame2);
+    left->addWidget(keys);
     auto *right = new QVBoxLayout;
     right->addWidget(m_okButton);
     right->addWidget(m_cancelButton);
@@ -312,6 +327,7 @@ void SettingsDialog::initialize()
     runStep([&] { m_echoColorButton->setColor(ColorRef(s.echoColor())); });
     runStep([&] { m_asciiColorButton->setColor(ColorRef(s.asciiColor())); });
     runStep([&] { m_asciiBelowEdit->setEnabled(m_printAsciiBox->isChecked()); });
+    runStep([&] { m_enterSendsCombo->setCurrentIndex(int(s.enterSends())); });
 }
 
 void SettingsDialog::printAsciiToggled()
@@ -397,6 +413,7 @@ void SettingsDialog::applySettings()
     runStep([&] { s.setAsciiBelow(asciiBelowValue(m_asciiBelowEdit->text())); });
     runStep([&] { s.setEchoColor(qint32(m_echoColorButton->color())); });
     runStep([&] { s.setAsciiColor(qint32(m_asciiColorButton->color())); });
+    runStep([&] { s.setEnterSends(Settings::EnterSends(m_enterSendsCombo->currentIndex())); });
 
     runStep([&] {
         if (m_host.currentHandler() && m_host.currentHandlerIsTerminal())

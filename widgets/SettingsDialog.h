@@ -97,6 +97,7 @@ public:
     ColorButton *echoColorButton() const { return m_echoColorButton; }
     ColorButton *asciiColorButton() const { return m_asciiColorButton; }
     QComboBox *terminalSpeedCombo() const { return m_terminalSpeedCombo; }
+    QComboBox *enterSendsCombo() const { return m_enterSendsCombo; }
     QPushButton *okButton() const { return m_okButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     ColorPicker *colorPicker() const { return m_colorPicker; }
@@ -143,6 +144,7 @@ private:
     ColorButton *m_asciiColorButton;
     QLabel *m_label2;
     QComboBox *m_terminalSpeedCombo;
+    QComboBox *m_enterSendsCombo;
     QPushButton *m_okButton;
     QPushButton *m_cancelButton;
     ColorPicker *m_colorPicker = nullptr;

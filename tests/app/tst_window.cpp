@@ -5,11 +5,13 @@
 #include "app/MainWindow.h"
 #include "widgets/StatusWindow.h"
 #include "widgets/ThrottledProgressBar.h"
+#include "widgets/TerminalView.h"
 #include "widgets/TerminalWindow.h"
 #include "app/Application.h"
 #include "hexfile/HexFile.h"
 #include "link/VersionQuery.h"
 #include "settings/Settings.h"
+#include "support/RunRig.h"
 #include "support/TestDoubles.h"
 #include "support/TestFiles.h"
 
@@ -97,6 +99,30 @@ private slots:
         qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
     }
     void cleanup() { m_app.reset(); }
+
+    // Enter and each line end of a paste (CR LF, LF or CR) go out as the chosen line end.
+    void enterSends_data()
+    {
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("CR, as before") << int(Settings::EnterSends::CR) << QByteArray("a\rb\rc\rd\r");
+        QTest::newRow("LF") << int(Settings::EnterSends::LF) << QByteArray("a\nb\nc\nd\n");
+        QTest::newRow("CR LF") << int(Settings::EnterSends::CRLF) << QByteArray("a\r\nb\r\nc\r\nd\r\n");
+    }
+    void enterSends()
+    {
+        QFETCH(int, choice);
+        QFETCH(QByteArray, sent);
+        RunRig rig;
+        rig.settings.setEnterSends(Settings::EnterSends(choice));
+        rig.run.run();
+        rig.link.clearWritten();
+        TerminalWindow terminal;
+        terminal.setSendHook([&rig](quint8 c) { return rig.run.sendKey(c); });
+        QCOMPARE(terminal.pasteText(QStringLiteral("a\r\nb\nc\rd")), 7);
+        QTest::keyClick(&terminal.view(), Qt::Key_Return);
+        QCOMPARE(rig.link.written(), sent);
+    }
 
     // What the window is told as a file and the port come and go; the Kernel menu is on
     // exactly when both are ready.

@@ -1,10 +1,13 @@
 // The exchanges on the fake link: the dispatcher, the version query, the port set-up and the
 // run commands, with the request time-out and the answer-joining gap stepped by hand.
+#include "link/FileSender.h"
 #include "link/KernelLink.h"
 #include "link/QtRequestTimer.h"
 #include "link/RunRequest.h"
 #include "support/RunRig.h"
+#include "link/TerminalCapture.h"
 #include "link/TerminalSession.h"
+#include "support/TestFiles.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -306,6 +309,101 @@ private slots:
         QVERIFY(!rig.run.sendKey('z'));
         QCOMPARE(rig.surface.text(), QByteArray("<3>Hello\r<10>!"));
         QCOMPARE(rig.link.written(), QByteArray("\ry"));
+    }
+
+    // Bytes gather until the tick, or go at once when many came; a failed write stops all.
+    void capture_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArrayList>("deliveries");
+        QTest::addColumn<qint64>("beforeTick");
+        QTest::addColumn<Lines>("lines");
+        QTest::newRow("gathered until the tick") << "" << QByteArrayList{"ab", QByteArray("\0\xff\r\n", 4)} << 0LL
+                                                 << Lines{"Capturing to %1", "Capture to %1 ended: 6 bytes"};
+        QTest::newRow("a flood is written at once") << "" << QByteArrayList{QByteArray(300000, 'x'), "y"} << 300000LL
+                                                    << Lines{"Capturing to %1", "Capture to %1 ended: 293.0 KB"};
+        QTest::newRow("full disk") << "/dev/full" << QByteArrayList{"x"} << 0LL
+                                   << Lines{"Capturing to %1", "ERROR: Capture to %1 stopped: No space left on device"};
+    }
+    void capture()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArrayList, deliveries);
+        QFETCH(qint64, beforeTick);
+        QFETCH(Lines, lines);
+        TestFolder folder;
+        const QString path = file.isEmpty() ? folder.filePath("capture.bin") : file;
+        Rig rig;
+        FakeRequestTimer tick{1000ms};
+        TerminalCapture capture(rig.status, tick);
+        rig.run.setCapture(&capture);
+        rig.run.run();
+        rig.status.clear();
+        QVERIFY(capture.start(path));
+        for (const QByteArray &bytes : deliveries)
+            rig.link.inject(bytes);
+        if (file.isEmpty())
+            QCOMPARE(readFile(path).size(), beforeTick);
+        tick.advance(1000ms);
+        if (file.isEmpty())
+            QCOMPARE(readFile(path), deliveries.join());
+        capture.stop();
+        QCOMPARE(rig.status.lines().join('\n'), lines.join('\n').arg(path));
+    }
+
+    // A chunk per tick, keys between. Steps: t = tick, k = key, c = cancel, p = port pulled.
+    void sendFile_data()
+    {
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QList<int>>("writes");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("paced at 19200, a key between") << "19200" << "ktt" << QList<int>{36, 1, 36, 28}
+                                                     << "Sent %1: 100 bytes";
+        QTest::newRow("110 baud: a byte a tick") << "110" << "t" << QList<int>{1, 1} << "Sending %1 (100 bytes)";
+        QTest::newRow("cancelled") << "9600" << "ct" << QList<int>{18} << "Sending %1 cancelled after 18 of 100 bytes";
+        QTest::newRow("port lost") << "19200" << "ptt" << QList<int>{36}
+                                   << "ERROR: Sending %1 stopped: The serial port is not open";
+        QTest::newRow("no program running") << "" << "t" << QList<int>{}
+                                            << "ERROR: Cannot send %1: no program is running; start one with Run (F6) first";
+    }
+    void sendFile()
+    {
+        QFETCH(QString, speed);
+        QFETCH(QString, steps);
+        QFETCH(QList<int>, writes);
+        QFETCH(QString, last);
+        TestFolder folder;
+        QByteArray content;
+        for (int i = 0; i < 100; ++i)
+            content += char(i * 37);
+        const QString path = folder.file("send.bin", content);
+        Rig rig;
+        FakeRequestTimer tick;
+        FileSender sender(rig.run, rig.status, rig.settings, tick);
+        rig.settings.setTerminalSpeed(speed);
+        if (!speed.isEmpty())
+            rig.run.run();
+        rig.link.clearWritten();
+        QCOMPARE(sender.start(path), !speed.isEmpty());
+        for (QChar step : steps) {
+            if (step == 'k') {
+                QVERIFY(rig.run.sendKey('\r')); // a byte the file does not hold
+            } else if (step == 'c') {
+                sender.cancel();
+            } else if (step == 'p') {
+                rig.link.pull();
+            } else {
+                tick.advance(tick.interval());
+            }
+        }
+        QList<int> sizes;
+        for (const QByteArray &w : rig.link.writes())
+            sizes << int(w.size());
+        QCOMPARE(sizes, writes);
+        const QByteArray fileBytes = rig.link.written().replace('\r', QByteArray());
+        QCOMPARE(fileBytes, content.left(fileBytes.size()));
+        QCOMPARE(rig.status.lines().last(), last.arg(path));
     }
 
     void downloadRun()

@@ -123,6 +123,7 @@ private slots:
         QTest::newRow("past the edges") << QStringList{
             "Terminal/ASCII Below=255.5> 13", "Terminal/Echo Color=2147483648> 0", "Settings/Seriel Port=32768> 2",
             "Terminal/Memory window MB=1048577> 64", "Terminal/ASCII Color=-2147483649> 0"};
+        QTest::newRow("line end of Enter") << QStringList{"Tools/EnterSends= crlf>CRLF"};
     }
     void loadThenSave()
     {
