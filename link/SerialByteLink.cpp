@@ -72,6 +72,7 @@ LinkResult SerialByteLink::open(const QString &device, qint32 baud)
     if (result.ok()) {
         m_open = true;
         m_device = device;
+        m_delivered = 0;
     }
     return result;
 }
@@ -207,6 +208,7 @@ QByteArray SerialByteLink::readAll()
         m_paused = false;
         QMetaObject::invokeMethod(m_worker, [this] { takeFromPort(); }, Qt::QueuedConnection);
     }
+    m_delivered += bytes.size();
     return bytes;
 }
 

@@ -35,6 +35,8 @@ public:
 
     // Bytes read from the device that no readAll has taken yet.
     qsizetype bytesWaiting() const;
+    // Bytes readAll has handed over since the last open.
+    qint64 bytesDelivered() const { return m_delivered; }
 
     // How a failed open is reported: the library says "permission" both for a device that
     // someone else holds and for one this user may not use; `accessible` (read and write
@@ -68,6 +70,7 @@ private:
     // The caller's side.
     bool m_open = false;
     QString m_device;
+    qint64 m_delivered = 0;
     // Counts opens, so a loss reported for an earlier session is not taken for this one.
     quint64 m_session = 0;
 };
