@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSerialPortInfo>
 
 #include <cmath>
@@ -168,6 +169,20 @@ void SettingsDialog::buildControls()
     speedRow->addStretch(1);
     v2->addLayout(speedRow);
 
+    // HEX file ---------------------------------------------------------------------
+    // The load summary warns of data beyond this size.
+    auto *hexFrame = new QGroupBox(QStringLiteral("HEX file"), this);
+    hexFrame->setObjectName(QStringLiteral("frameHexFile"));
+    auto *codeMemoryLabel = label("lblCodeMemory", QStringLiteral("Code &memory size (KB):"), hexFrame);
+    m_codeMemorySpin = new QSpinBox(hexFrame);
+    m_codeMemorySpin->setObjectName(QStringLiteral("spnCodeMemory"));
+    m_codeMemorySpin->setRange(Settings::MinCodeMemoryKB, Settings::MaxCodeMemoryKB);
+    codeMemoryLabel->setBuddy(m_codeMemorySpin);
+    auto *hexRow = new QHBoxLayout(hexFrame);
+    hexRow->addWidget(codeMemoryLabel);
+    hexRow->addWidget(m_codeMemorySpin);
+    hexRow->addStretch(1);
+
     // Buttons ----------------------------------------------------------------------
     m_okButton = new QPushButton(QStringLiteral("&Ok"), this);
     m_okButton->setObjectName(QStringLiteral("cmdOk"));
@@ -179,6 +194,7 @@ void SettingsDialog::buildControls()
     auto *left = new QVBoxLayout;
     left->addWidget(m_frame1);
     left->addWidget(m_frame2);
+    left->addWidget(hexFrame);
     auto *right = new QVBoxLayout;
     right->addWidget(m_okButton);
     right->addWidget(m_cancelButton);
@@ -312,6 +328,7 @@ void SettingsDialog::initialize()
     runStep([&] { m_echoColorButton->setColor(ColorRef(s.echoColor())); });
     runStep([&] { m_asciiColorButton->setColor(ColorRef(s.asciiColor())); });
     runStep([&] { m_asciiBelowEdit->setEnabled(m_printAsciiBox->isChecked()); });
+    runStep([&] { m_codeMemorySpin->setValue(s.codeMemoryKB()); });
 }
 
 void SettingsDialog::printAsciiToggled()
@@ -386,6 +403,7 @@ void SettingsDialog::applySettings()
     runStep([&] { s.setAsciiBelow(asciiBelowValue(m_asciiBelowEdit->text())); });
     runStep([&] { s.setEchoColor(qint32(m_echoColorButton->color())); });
     runStep([&] { s.setAsciiColor(qint32(m_asciiColorButton->color())); });
+    runStep([&] { s.setCodeMemoryKB(m_codeMemorySpin->value()); });
 
     runStep([&] {
         if (m_host.currentHandler() && m_host.currentHandlerIsTerminal())

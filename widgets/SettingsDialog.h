@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class Settings;
 class ColorPicker;
 
@@ -97,6 +98,7 @@ public:
     QPushButton *okButton() const { return m_okButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     ColorPicker *colorPicker() const { return m_colorPicker; }
+    QSpinBox *codeMemorySpin() const { return m_codeMemorySpin; }
 
 public slots:
     // Esc, "&Cancel" and the close button.
@@ -140,4 +142,5 @@ private:
     QPushButton *m_okButton;
     QPushButton *m_cancelButton;
     ColorPicker *m_colorPicker = nullptr;
+    QSpinBox *m_codeMemorySpin;
 };
