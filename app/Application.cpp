@@ -36,6 +36,7 @@ Application::Application(const QString &commandLinePath, Prompter *prompter)
 {
     m_qtPrompter.setParent(&m_mainWindow);
     m_mainWindow.setRunLink(m_run);
+    m_hexFile.setCodeMemorySize([this] { return qint64(m_settings.codeMemoryKB()) * 1024; });
     QObject::connect(&m_mainWindow, &MainWindow::closing, &m_mainWindow, [this] { saveSettings(); });
     QObject::connect(&m_signals, &SignalCloser::closeRequested, &m_mainWindow, [this] { requestStop(); });
 }
