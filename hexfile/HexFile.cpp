@@ -111,8 +111,8 @@ ReadOutcome readRecords(const QByteArray &native, const std::function<void()> &a
     }
     timespec startedAt{};
     ::clock_gettime(CLOCK_REALTIME, &startedAt);
-    // Written within the last two seconds: a change right after this read could leave the
-    // same times behind on a file system that keeps whole seconds.
+    // A file written in the last two seconds gets no stamp: a change right after this read
+    // could leave the same times behind on a file system that keeps whole seconds.
     if (S_ISREG(st.st_mode) && st.st_mtim.tv_sec + 2 < startedAt.tv_sec)
         out.stamp = fileStamp(st);
     // Room for the text at once: growing by steps would copy a large file's text more than

@@ -15,7 +15,6 @@ public:
     struct Range {
         quint32 first;
         quint32 last;
-        bool operator==(const Range &o) const { return first == o.first && last == o.last; }
     };
 
     // One record line that passed the check, in file order.
