@@ -42,6 +42,7 @@ Application::Application(const QString &commandLinePath, Prompter *prompter, con
     m_mainWindow.setTerminalTools(m_capture, m_fileSender);
     // A capture ends with its port: what follows a reconnect goes into a capture of its own.
     QObject::connect(&m_link.link(), &ByteLink::linkLost, &m_capture, [this] { m_capture.stop(); });
+    m_hexFile.setCodeMemorySize([this] { return qint64(m_settings.codeMemoryKB()) * 1024; });
     QObject::connect(&m_mainWindow, &MainWindow::closing, &m_mainWindow, [this] { saveSettings(); });
     QObject::connect(&m_signals, &SignalCloser::closeRequested, &m_mainWindow, [this] { requestStop(); });
 }

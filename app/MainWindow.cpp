@@ -471,7 +471,15 @@ void MainWindow::applicationStateChanged(Qt::ApplicationState state)
     if (exchangeRunning())
         m_reloadPending = true;
     else
-        readHexFile(QString());
+        reloadOnActivation();
+}
+
+void MainWindow::reloadOnActivation()
+{
+    // Coming back while the file is being read: that read is as fresh as another one.
+    if (!m_hexFile.isReading())
+        HexLoad::readHexFile(m_hexFile, QString(), m_statusLog, m_prompter, m_readiness, [this] { loadFile(); },
+                             HexLoad::Reread::IfChanged);
 }
 
 bool MainWindow::exchangeRunning() const
@@ -484,7 +492,7 @@ void MainWindow::afterExchange()
 {
     if (m_reloadPending && !exchangeRunning()) {
         m_reloadPending = false;
-        readHexFile(QString());
+        reloadOnActivation();
     }
 }
 

@@ -143,6 +143,9 @@ private:
     bool busyForClose() const;
     void wireDownloadProgress();
     void afterExchange();
+    // The reload on coming back: skipped while a read runs, and a file unchanged since it
+    // was read is not read again.
+    void reloadOnActivation();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, const QKeySequence &key = {});
     StatusWindow &showStatus();
     void statusAppended(const QString &piece);

@@ -1,5 +1,6 @@
 #include "hexfile/HexDownload.h"
 
+#include "core/StatusSink.h"
 #include "hexfile/HexFile.h"
 #include "link/LinkDispatcher.h"
 
@@ -12,6 +13,14 @@ HexDownload::HexDownload(LinkDispatcher &link, HexFile &hexFile, QObject *parent
 
 bool HexDownload::download()
 {
+    // The records are about to be replaced by the read; the new ones are not complete yet.
+    if (m_hexFile.isReading()) {
+        StatusSink &status = m_link.status();
+        if (status.lineOpen())
+            status.appendStatus(QString(), true);
+        status.appendStatus(notWhileReadingText(), true);
+        return false;
+    }
     // A second wait on the line would read the other exchange's answers.
     if (!m_link.beginExchange())
         return false;
@@ -30,4 +39,9 @@ bool HexDownload::download()
 bool HexDownload::isDownloading() const
 {
     return m_hexFile.isDownloading();
+}
+
+QString HexDownload::notWhileReadingText()
+{
+    return QStringLiteral("WARNING: The hex file is still being read. Nothing was downloaded; try again when it has ended");
 }

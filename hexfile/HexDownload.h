@@ -16,11 +16,14 @@ public:
     HexDownload(LinkDispatcher &link, HexFile &hexFile, QObject *parent = nullptr);
 
     // One whole transfer; true when every record went through (or the kernel ended it
-    // early with 0x03). False as well when another kernel request is still waiting: then
-    // the busy line is written and nothing is sent.
+    // early with 0x03). False as well when another kernel request is still waiting, or the
+    // file is being read: then a line says so and nothing is sent.
     bool download();
 
     bool isDownloading() const;
+
+    // The line written instead of a download while the HEX file is being read.
+    static QString notWhileReadingText();
 
 signals:
     // For a progress bar: a transfer of `total` records begins, `sent` of them have gone

@@ -4,35 +4,40 @@
 #include "link/LinkDispatcher.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
+#include <QThread>
+
+#include <memory>
+#include <utility>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
-int hexDigit(QChar c)
+int hexDigit(char c)
 {
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return 0;
 }
 
-bool isHexDigit(QChar c)
+bool isHexDigit(char c)
 {
-    const char16_t u = c.unicode();
-    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
 // Value of the record's byte at `index` (0 is the byte count), in a line already checked.
-int recordByte(const QString &record, int index)
+int recordByte(QByteArrayView record, int index)
 {
     return hexDigit(record[1 + 2 * index]) * 16 + hexDigit(record[2 + 2 * index]);
 }
@@ -41,29 +46,9 @@ int recordByte(const QString &record, int index)
 constexpr int RecordOverhead = 5;
 constexpr int DataRecordType = 0;
 
-// Dots are gathered and handed over in chunks: the log ends up with the same text, but a
-// file of tens of thousands of records does not cost as many log updates.
-class DotWriter {
-public:
-    explicit DotWriter(StatusSink &status) : m_status(status) {}
-    ~DotWriter() { flush(); }
-    void add()
-    {
-        if (++m_pending == Chunk)
-            flush();
-    }
-    void flush()
-    {
-        if (m_pending > 0)
-            m_status.appendStatus(QString(m_pending, QLatin1Char('.')), false);
-        m_pending = 0;
-    }
-
-private:
-    static constexpr int Chunk = 4096;
-    StatusSink &m_status;
-    int m_pending = 0;
-};
+// Dots are handed over in chunks: the log ends up with the same text, but a file of tens of
+// thousands of records does not cost as many log updates.
+constexpr int DotChunk = 4096;
 
 class NullSink : public StatusSink {
 public:
@@ -91,6 +76,125 @@ int fileError(int err)
     return err == ENOENT ? int(HexFile::FileNotFound) : err;
 }
 
+QByteArray fileStamp(const struct stat &st)
+{
+    const qint64 fields[] = {qint64(st.st_dev), qint64(st.st_ino), qint64(st.st_size),
+                             qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec),
+                             qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)};
+    return QByteArray(reinterpret_cast<const char *>(fields), sizeof fields);
+}
+
+// Everything one read finds, made on the reading thread and taken over when it ends.
+struct ReadOutcome {
+    int result = HexFile::Ok;
+    HexRecords records;
+    HexSummary summary;
+    int errorLine = 0;
+    bool errorLineHasLf = false;
+    QByteArray stamp;
+};
+
+// Reads and checks the file; `accepted` hears of every further DotChunk records accepted.
+ReadOutcome readRecords(const QByteArray &native, const std::function<void()> &accepted)
+{
+    ReadOutcome out;
+    // Non-blocking open, so that a named pipe without a writer cannot stall the read.
+    Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        out.result = fileError(errno);
+        return out;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        out.result = EISDIR;
+        return out;
+    }
+    timespec startedAt{};
+    ::clock_gettime(CLOCK_REALTIME, &startedAt);
+    // A file written in the last two seconds gets no stamp: a change right after this read
+    // could leave the same times behind on a file system that keeps whole seconds.
+    if (S_ISREG(st.st_mode) && st.st_mtim.tv_sec + 2 < startedAt.tv_sec)
+        out.stamp = fileStamp(st);
+    // Room for the text at once: growing by steps would copy a large file's text more than
+    // once and leave the peak well above its size.
+    if (S_ISREG(st.st_mode))
+        out.records.reserve(st.st_size);
+
+    QByteArray line;
+    line.reserve(600);
+    bool inLine = false;
+    bool afterCr = false;
+    bool hasData = false;
+    int lineNumber = 0;
+
+    // Returns the check's result; an accepted line is stored, a refused one is remembered
+    // for the report.
+    auto finishLine = [&]() {
+        ++lineNumber;
+        int r = HexFile::checkRecord(line);
+        if (r == HexFile::Ok) {
+            if (!out.records.append(line))
+                return int(EFBIG);
+            out.summary.addRecord(line);
+            if (out.records.size() % DotChunk == 0)
+                accepted();
+            if (recordByte(line, 3) == DataRecordType && recordByte(line, 0) > 0)
+                hasData = true;
+        } else {
+            out.errorLine = lineNumber;
+            out.errorLineHasLf = line.contains('\n');
+        }
+        line.clear();
+        inLine = false;
+        return r;
+    };
+    const auto finish = [&](int result) {
+        out.result = result;
+        if (result != HexFile::Ok)
+            out.stamp.clear();
+        return std::move(out);
+    };
+
+    char buf[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return finish(fileError(errno));
+        }
+        if (got == 0)
+            break;
+        for (ssize_t i = 0; i < got; ++i) {
+            const char c = buf[i];
+            if (afterCr) {
+                afterCr = false;
+                if (c == '\n')
+                    continue;
+            }
+            if (c == '\r') {
+                afterCr = true;
+                const int r = finishLine();
+                if (r != HexFile::Ok)
+                    return finish(r);
+                continue;
+            }
+            inLine = true;
+            line.append(c);
+            // One character past the limit is enough for the check to refuse the line.
+            if (line.size() > HexFile::MaxLineLength)
+                return finish(finishLine());
+        }
+    }
+    if (inLine) {
+        const int r = finishLine();
+        if (r != HexFile::Ok)
+            return finish(r);
+    }
+    // Nothing to write into the board's memory: an empty file, or a pipe nobody writes to.
+    return finish(hasData ? int(HexFile::Ok) : int(HexFile::NoData));
+}
+
 } // namespace
 
 int hexByteValue(QString &text)
@@ -98,7 +202,8 @@ int hexByteValue(QString &text)
     text = text.toUpper();
     if (text.isEmpty())
         return 0;
-    return hexDigit(text.front()) * 16 + hexDigit(text.back());
+    const auto digit = [](QChar c) { return c.unicode() < 0x80 ? hexDigit(char(c.unicode())) : 0; };
+    return digit(text.front()) * 16 + digit(text.back());
 }
 
 HexFile::HexFile(StatusSink *status) : m_status(status) {}
@@ -117,93 +222,67 @@ int HexFile::readHexFile(StatusSink &status)
         return NoPath;
     if (m_downloading)
         return Downloading;
+    if (m_reading)
+        return Reading;
     status.appendStatus(QStringLiteral("Reading Hex file"), false);
-    m_records.clear();
-    m_errorLine = 0;
-    m_errorLineHasLf = false;
+    m_reading = true;
+    // Whatever the outcome, the read replaces the records, and nothing sends them while it
+    // runs: they go now, so a reload does not hold two copies of a large file. Giving a large
+    // block back takes a while; the reader does it.
+    HexRecords previous = std::exchange(m_records, HexRecords());
+    m_summary = HexSummary();
 
-    // Non-blocking open, so that a named pipe without a writer cannot stall the window.
     const QByteArray native = QFile::encodeName(m_path);
-    Fd fd(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0)
-        return fileError(errno);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0)
-        return fileError(errno);
-    if (S_ISDIR(st.st_mode))
-        return EISDIR;
-
-    DotWriter dots(status);
-    QByteArray line;
-    line.reserve(600);
-    bool inLine = false;
-    bool afterCr = false;
-    bool hasData = false;
-    int lineNumber = 0;
-
-    // Returns the check's result; an accepted line is stored, a refused one is remembered
-    // for the report.
-    auto finishLine = [&]() {
-        const QString record = QString::fromLatin1(line);
-        ++lineNumber;
-        const int r = checkRecord(record);
-        if (r == Ok) {
-            dots.add();
-            m_records.append(record);
-            if (recordByte(record, 3) == DataRecordType && recordByte(record, 0) > 0)
-                hasData = true;
-        } else {
-            m_errorLine = lineNumber;
-            m_errorLineHasLf = line.contains('\n');
-        }
-        line.clear();
-        inLine = false;
-        return r;
+    ReadOutcome outcome;
+    int chunksShown = 0;
+    const auto showChunk = [&status, &chunksShown] {
+        status.appendStatus(QString(DotChunk, QLatin1Char('.')), false);
+        ++chunksShown;
     };
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        // Declared after what its queued calls touch, so it goes first, and with it any
+        // call still queued.
+        QObject receiver;
+        QEventLoop loop;
+        const auto post = [&receiver, &showChunk] {
+            QMetaObject::invokeMethod(&receiver, showChunk, Qt::QueuedConnection);
+        };
+        std::unique_ptr<QThread> reader(QThread::create([&] {
+            previous = HexRecords();
+            outcome = readRecords(native, post);
+        }));
+        QObject::connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        reader->start();
+        loop.exec();
+        // The loop also ends when the application quits; the reader is still owed its end.
+        reader->wait();
+    } else {
+        outcome = readRecords(native, showChunk);
+    }
+    const int rest = outcome.records.size() - chunksShown * DotChunk;
+    if (rest > 0)
+        status.appendStatus(QString(rest, QLatin1Char('.')), false);
 
-    char buf[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buf, sizeof buf);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return fileError(errno);
-        }
-        if (got == 0)
-            break;
-        for (ssize_t i = 0; i < got; ++i) {
-            const char c = buf[i];
-            if (afterCr) {
-                afterCr = false;
-                if (c == '\n')
-                    continue;
-            }
-            if (c == '\r') {
-                afterCr = true;
-                const int r = finishLine();
-                if (r != Ok)
-                    return r;
-                continue;
-            }
-            inLine = true;
-            line.append(c);
-            // One character past the limit is enough for the check to refuse the line.
-            if (line.size() > MaxLineLength)
-                return finishLine();
-        }
-    }
-    if (inLine) {
-        const int r = finishLine();
-        if (r != Ok)
-            return r;
-    }
-    // Nothing to write into the board's memory: an empty file, or a pipe nobody writes to.
-    return hasData ? int(Ok) : int(NoData);
+    m_records = std::move(outcome.records);
+    m_summary = std::move(outcome.summary);
+    m_errorLine = outcome.errorLine;
+    m_errorLineHasLf = outcome.errorLineHasLf;
+    m_readStamp = std::move(outcome.stamp);
+    m_reading = false;
+    return outcome.result;
 }
 
-int HexFile::checkRecord(const QString &record)
+bool HexFile::isUnchangedSinceRead() const
 {
-    if (record.isEmpty() || record.front() != QLatin1Char(':'))
+    struct stat st;
+    return !m_readStamp.isEmpty() && ::stat(QFile::encodeName(m_path).constData(), &st) == 0
+        && fileStamp(st) == m_readStamp;
+}
+
+int HexFile::checkRecord(QByteArrayView record)
+{
+    if (record.isEmpty() || record.front() != ':')
         return NoColon;
     const qsizetype n = record.size();
     if (n > MaxLineLength)
@@ -233,7 +312,8 @@ QString HexFile::errorText(int code)
 bool HexFile::send(LinkDispatcher &link, const std::function<void(int)> &progress)
 {
     // One transfer at a time: a second one would share the counters of the first.
-    if (m_downloading)
+    // Nor while a read is about to replace the records.
+    if (m_downloading || m_reading)
         return false;
     m_downloading = true;
     const bool ok = transfer(link, progress);
@@ -277,14 +357,14 @@ bool HexFile::transfer(LinkDispatcher &link, const std::function<void(int)> &pro
         if (m_error == NoError) {
             status.appendStatus(QStringLiteral("."), false);
             ++m_sentCount;
-            bytes = m_records.at(m_sentCount - 1).toLatin1();
+            bytes = record(m_sentCount - 1);
             if (progress)
                 progress(m_sentCount);
         } else {
             status.appendStatus(QStringLiteral("E"), false);
             // A resend asked for before any record names none: the start byte is what the
             // kernel has not understood, so it goes again.
-            bytes = m_sentCount == 0 ? QByteArray(1, kStart) : m_records.at(m_sentCount - 1).toLatin1();
+            bytes = m_sentCount == 0 ? QByteArray(1, kStart) : record(m_sentCount - 1);
             m_error = NoError;
         }
         // The whole record in one write; a failed write ends the transfer through the

@@ -1,8 +1,9 @@
 #pragma once
+#include "hexfile/HexRecords.h"
+#include "hexfile/HexSummary.h"
 #include "link/LinkHandler.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -38,6 +39,8 @@ public:
         Downloading = -5,
         // readHexFile only: every line is a good record, but none holds a byte of data.
         NoData = -6,
+        // readHexFile only: an earlier read has not finished yet.
+        Reading = -7,
     };
 
     // Values of Error.
@@ -63,9 +66,15 @@ public:
     QString path() const { return m_path; }
     void setPath(const QString &path) { m_path = path; }
 
-    // Record lines, position 0 here being the file's first record.
-    const QStringList &records() const { return m_records; }
-    int recordCount() const { return int(m_records.size()); }
+    // Record line `index` as read (no line end), position 0 being the file's first record.
+    QByteArray record(int index) const { return m_records.at(index).toByteArray(); }
+    int recordCount() const { return m_records.size(); }
+    // What the records of the last read put where.
+    const HexSummary &summary() const { return m_summary; }
+
+    // Bytes of the board's code memory, for the summary's warning; 64 KB unless set.
+    void setCodeMemorySize(std::function<qint64()> bytes) { m_codeMemorySize = std::move(bytes); }
+    qint64 codeMemorySize() const { return m_codeMemorySize ? m_codeMemorySize() : 64 * 1024; }
 
     void setStatusSink(StatusSink *status) { m_status = status; }
 
@@ -73,8 +82,17 @@ public:
     // accepted record to the status log. Lines end at CR or CR LF; a lone LF does not end a
     // line. On a failed line the lines before it stay in the list. A file without a data
     // record fails with NoData, its records kept.
+    // On the application's thread the reading runs on a thread of its own while this one
+    // waits in a nested event loop, so the window paints and answers meanwhile; the dots
+    // arrive as the reading goes on. Meanwhile there are no records, and send() refuses.
     int readHexFile();
     int readHexFile(StatusSink &status);
+    bool isReading() const { return m_reading; }
+
+    // True when the file at path() is, as far as its size, times and identity tell, the one
+    // the last successful read read. A file changed in the same moment it was read does not
+    // count as unchanged: coarse file times could not tell the two versions apart.
+    bool isUnchangedSinceRead() const;
 
     // After a read that failed on a line (NoColon, ChecksumError): its 1-based number, and
     // whether it held a lone LF, the sign of a file whose lines end the Unix way. 0 and false
@@ -84,7 +102,7 @@ public:
 
     // A line that starts with ":" but is not one whole record of hexadecimal pairs, or is
     // longer than MaxLineLength, fails as a checksum error.
-    static int checkRecord(const QString &record);
+    static int checkRecord(QByteArrayView record);
 
     // Description of a positive result code, for the status line.
     static QString errorText(int code);
@@ -119,10 +137,15 @@ private:
     bool transfer(LinkDispatcher &link, const std::function<void(int)> &progress);
 
     QString m_path;
-    QStringList m_records;
+    HexRecords m_records;
+    HexSummary m_summary;
     StatusSink *m_status;
+    std::function<qint64()> m_codeMemorySize;
     int m_errorLine = 0;
     bool m_errorLineHasLf = false;
+    bool m_reading = false;
+    // Identity, size and times of the file the last successful read read; empty otherwise.
+    QByteArray m_readStamp;
 
     // Counters are plain ints: files of far more than 32,767 records go through whole.
     int m_error = NoError;

@@ -32,27 +32,43 @@ void reportCorrupt(const HexFile &hexFile, const QString &boxText, const QString
     state.setFileNotReady();
 }
 
+void reportLoaded(const HexFile &hexFile, StatusSink &status, Readiness &state)
+{
+    status.appendStatus(QStringLiteral("Ok"), true);
+    for (const QString &line : hexFile.summary().lines(hexFile.codeMemorySize()))
+        status.appendStatus(line, true);
+    state.setFileReady(hexFile.path());
+}
+
 } // namespace
 
 void readHexFile(HexFile &hexFile, const QString &path, StatusSink &status,
                  Prompter &prompter, Readiness &state,
-                 const std::function<void()> &runLoadCommand)
+                 const std::function<void()> &runLoadCommand, Reread reread)
 {
     // The records are on their way to the kernel; neither the list nor the path may change
     // under the transfer. The reload on activation, F2 and F3 are refused alike.
-    if (hexFile.isDownloading()) {
+    if (hexFile.isDownloading() || hexFile.isReading()) {
         status.appendStatus(QString(), true);
-        status.appendStatus(downloadingText(), true);
+        status.appendStatus(hexFile.isReading() ? readingText() : downloadingText(), true);
         return;
     }
     if (!path.isEmpty())
         hexFile.setPath(path);
 
+    // The same file as last time, untouched: the log tells what a read would tell, without
+    // holding a second copy of a large file while reading it again.
+    if (reread == Reread::IfChanged && path.isEmpty() && hexFile.isUnchangedSinceRead()) {
+        status.appendStatus(QStringLiteral("Reading Hex file"), false);
+        status.appendStatus(QString(hexFile.recordCount(), QLatin1Char('.')), false);
+        reportLoaded(hexFile, status, state);
+        return;
+    }
+
     const int result = hexFile.readHexFile(status);
     switch (result) {
     case HexFile::Ok:
-        status.appendStatus(QStringLiteral("Ok"), true);
-        state.setFileReady(hexFile.path());
+        reportLoaded(hexFile, status, state);
         return;
     case HexFile::ChecksumError:
         reportCorrupt(hexFile, QStringLiteral("The hex file is corrupt, try reloading or re compile the hex file"),
@@ -88,6 +104,11 @@ void readHexFile(HexFile &hexFile, const QString &path, StatusSink &status,
         state.setFileNotReady();
         return;
     }
+}
+
+QString readingText()
+{
+    return QStringLiteral("WARNING: The hex file is still being read. Try again when it has ended");
 }
 
 QString downloadingText()

@@ -96,6 +96,8 @@ void Settings::loadPreferences(SettingsStore &store)
     m_editor = store.value(kSettings, QStringLiteral("Editor"), QString());
     readInteger(store, kTerminal, QStringLiteral("Memory window MB"), "64", m_terminalMemoryMB, 1, 1024 * 1024);
     m_enterSends = enterSendsValue(store.value(kTools, QStringLiteral("EnterSends"), QStringLiteral("CR")));
+    readInteger(store, kTools, QStringLiteral("CodeMemoryKB"), "64", m_codeMemoryKB, MinCodeMemoryKB,
+                MaxCodeMemoryKB);
 }
 
 void Settings::restoreWorkspace(SettingsStore &store, WorkspaceHost &host)
@@ -139,6 +141,7 @@ void Settings::savePreferences(SettingsStore &store)
     store.setValue(kSettings, QStringLiteral("Editor"), m_editor);
     store.setValue(kTerminal, QStringLiteral("Memory window MB"), numberText(qint64(m_terminalMemoryMB)));
     store.setValue(kTools, QStringLiteral("EnterSends"), enterSendsText(m_enterSends));
+    store.setValue(kTools, QStringLiteral("CodeMemoryKB"), numberText(qint64(m_codeMemoryKB)));
 }
 
 QString Settings::enterSendsText(EnterSends v)

@@ -84,6 +84,12 @@ public:
     QString editor() const { return m_editor; }
     void setEditor(const QString &v) { m_editor = v; }
 
+    // Kilobytes of the board's code memory; the load summary warns of data beyond it.
+    int codeMemoryKB() const { return m_codeMemoryKB; }
+    void setCodeMemoryKB(int v) { m_codeMemoryKB = v; }
+    static constexpr int MinCodeMemoryKB = 1;
+    static constexpr int MaxCodeMemoryKB = 16384;
+
     static constexpr int PortCount = 4;
 
     // What the Enter key (and each line end of a pasted text) sends to the running program.
@@ -110,4 +116,5 @@ private:
     QString m_editor;
     int m_terminalMemoryMB = 64;
     EnterSends m_enterSends = EnterSends::CR;
+    int m_codeMemoryKB = 64;
 };

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSpinBox>
+#include <QSerialPortInfo>
 
 #include <cmath>
 #include <exception>
@@ -180,6 +182,19 @@ void SettingsDialog::buildControls()
     keysRow->addWidget(enterLabel);
     keysRow->addWidget(m_enterSendsCombo);
     keysRow->addStretch(1);
+    // HEX file ---------------------------------------------------------------------
+    // The load summary warns of data beyond this size.
+    auto *hexFrame = new QGroupBox(QStringLiteral("HEX file"), this);
+    hexFrame->setObjectName(QStringLiteral("frameHexFile"));
+    auto *codeMemoryLabel = label("lblCodeMemory", QStringLiteral("Code &memory size (KB):"), hexFrame);
+    m_codeMemorySpin = new QSpinBox(hexFrame);
+    m_codeMemorySpin->setObjectName(QStringLiteral("spnCodeMemory"));
+    m_codeMemorySpin->setRange(Settings::MinCodeMemoryKB, Settings::MaxCodeMemoryKB);
+    codeMemoryLabel->setBuddy(m_codeMemorySpin);
+    auto *hexRow = new QHBoxLayout(hexFrame);
+    hexRow->addWidget(codeMemoryLabel);
+    hexRow->addWidget(m_codeMemorySpin);
+    hexRow->addStretch(1);
 
     // Buttons ----------------------------------------------------------------------
     m_okButton = new QPushButton(QStringLiteral("&Ok"), this);
@@ -193,6 +208,7 @@ void SettingsDialog::buildControls()
     left->addWidget(m_frame1);
     left->addWidget(m_frame2);
     left->addWidget(keys);
+    left->addWidget(hexFrame);
     auto *right = new QVBoxLayout;
     right->addWidget(m_okButton);
     right->addWidget(m_cancelButton);
@@ -328,6 +344,7 @@ void SettingsDialog::initialize()
     runStep([&] { m_asciiColorButton->setColor(ColorRef(s.asciiColor())); });
     runStep([&] { m_asciiBelowEdit->setEnabled(m_printAsciiBox->isChecked()); });
     runStep([&] { m_enterSendsCombo->setCurrentIndex(int(s.enterSends())); });
+    runStep([&] { m_codeMemorySpin->setValue(s.codeMemoryKB()); });
 }
 
 void SettingsDialog::printAsciiToggled()
@@ -414,6 +431,7 @@ void SettingsDialog::applySettings()
     runStep([&] { s.setEchoColor(qint32(m_echoColorButton->color())); });
     runStep([&] { s.setAsciiColor(qint32(m_asciiColorButton->color())); });
     runStep([&] { s.setEnterSends(Settings::EnterSends(m_enterSendsCombo->currentIndex())); });
+    runStep([&] { s.setCodeMemoryKB(m_codeMemorySpin->value()); });
 
     runStep([&] {
         if (m_host.currentHandler() && m_host.currentHandlerIsTerminal())

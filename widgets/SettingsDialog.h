@@ -15,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class Settings;
 class ColorPicker;
 
@@ -101,6 +102,7 @@ public:
     QPushButton *okButton() const { return m_okButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     ColorPicker *colorPicker() const { return m_colorPicker; }
+    QSpinBox *codeMemorySpin() const { return m_codeMemorySpin; }
 
 public slots:
     // Esc, "&Cancel" and the close button.
@@ -148,4 +150,5 @@ private:
     QPushButton *m_okButton;
     QPushButton *m_cancelButton;
     ColorPicker *m_colorPicker = nullptr;
+    QSpinBox *m_codeMemorySpin;
 };

@@ -151,8 +151,8 @@ int main(int argc, char *argv[])
 
     // Stop-and-wait: the two directions take turns, so their times add up.
     qint64 toKernel = 1;
-    for (const QString &line : hex.records())
-        toKernel += line.size();
+    for (int i = 0; i < hex.recordCount(); ++i)
+        toKernel += hex.record(i).size();
     const qint64 toHost = hex.recordCount() + 1;
     const double lineLimit = double(toKernel + toHost) * 10.0 / baud;
 

@@ -1,27 +1,29 @@
-// Prints how long reading and checking large HEX files takes and how many status-log calls
-// the progress dots cost. Usage: bench_hexfile_read [records...]
-#include "core/StatusSink.h"
+// Prints how long loading a large HEX file takes through the load path every menu command
+// uses, the peak memory, and the longest time the main thread's event loop stood still
+// meanwhile (a window would not paint or answer for that long).
+// Usage: bench_hexfile_read [records...]   (one size per run gives a clean peak figure)
+#include "core/Prompter.h"
+#include "core/Readiness.h"
+#include "core/StatusLog.h"
 #include "hexfile/HexFile.h"
+#include "hexfile/HexLoad.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
 
-class CountingSink : public StatusSink {
+class SilentPrompter : public Prompter {
 public:
-    void appendStatus(const QString &text, bool) override
-    {
-        ++calls;
-        chars += text.size();
-    }
-    long calls = 0;
-    qsizetype chars = 0;
+    void message(const QString &text, Icon) override { std::fprintf(stderr, "box: %s\n", qPrintable(text)); }
+    Answer abortRetryIgnore(const QString &, Answer answer) override { return answer; }
+    QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(const QString &, const QString &, const QString &) override { return {}; }
 };
 
 QByteArray record(int address, const QByteArray &data)
@@ -39,11 +41,36 @@ QByteArray record(int address, const QByteArray &data)
     return ':' + body.toHex().toUpper();
 }
 
-long maxRssKb()
+// Written a piece at a time, so making the file does not add to the peak figure.
+qint64 writeFile(const QString &path, int count)
 {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return -1;
+    QByteArray piece;
+    for (int i = 0; i < count - 1; ++i) {
+        piece += record(i & 0xffff, QByteArray(16, char(i))) + "\r\n";
+        if (piece.size() > (1 << 20)) {
+            f.write(piece);
+            piece.clear();
+        }
+    }
+    piece += ":00000001FF\r\n";
+    f.write(piece);
+    return f.size();
+}
+
+// Peak resident memory so far, from the kernel's own count.
+long peakRssKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
 }
 
 } // namespace
@@ -58,50 +85,42 @@ int main(int argc, char **argv)
         sizes = {1000, 40000, 200000};
 
     QTemporaryDir dir;
+    SilentPrompter prompter;
+    Readiness state;
+    StatusLog status;
+    HexFile hex;
     for (int count : sizes) {
-        QByteArray content;
-        for (int i = 0; i < count - 1; ++i)
-            content += record(i & 0xffff, QByteArray(16, char(i))) + "\r\n";
-        content += ":00000001FF\r\n";
         const QString path = dir.filePath(QStringLiteral("bench.hex"));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        f.write(content);
-        f.close();
-
-        const int runs = 5;
-        qint64 best = -1;
-        CountingSink sink;
-        HexFile hex;
-        hex.setPath(path);
-        for (int r = 0; r < runs; ++r) {
-            sink = CountingSink();
-            QElapsedTimer t;
-            t.start();
-            const int result = hex.readHexFile(sink);
-            const qint64 ns = t.nsecsElapsed();
-            if (result != 0 || hex.recordCount() != count) {
-                std::fprintf(stderr, "read failed: %d\n", result);
+        const qint64 bytes = writeFile(path, count);
+        // The first read fills an empty program, the second replaces what the first read,
+        // as a reload does.
+        for (const char *kind : {"load", "reload"}) {
+            status.clear();
+            QElapsedTimer sinceTick, total;
+            qint64 longestStill = 0;
+            QTimer ticker;
+            ticker.setInterval(1);
+            QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
+                longestStill = qMax(longestStill, sinceTick.nsecsElapsed());
+                sinceTick.restart();
+            });
+            ticker.start();
+            sinceTick.start();
+            total.start();
+            HexLoad::readHexFile(hex, path, status, prompter, state, {});
+            const qint64 ns = total.nsecsElapsed();
+            longestStill = qMax(longestStill, sinceTick.nsecsElapsed());
+            ticker.stop();
+            if (!state.fileReady() || hex.recordCount() != count) {
+                std::fprintf(stderr, "read failed: %s\n", qPrintable(status.text().right(200)));
                 return 1;
             }
-            if (best < 0 || ns < best)
-                best = ns;
+            std::printf("%8d records, %7.1f MB, %-6s: %8.1f ms, %5.2f M records/s, event loop still for at most "
+                        "%7.1f ms, peak RSS so far %7.1f MB\n",
+                        count, bytes / 1e6, kind, ns / 1e6, count / (ns / 1e9) / 1e6, longestStill / 1e6,
+                        peakRssKb() / 1024.0);
+            std::fflush(stdout);
         }
-        std::printf("%7d records, %8.2f MB: best of %d reads %8.2f ms, %6.2f M records/s, "
-                    "%ld log calls, %lld log chars, max RSS %ld kB\n",
-                    count, content.size() / 1e6, runs, best / 1e6, count / (best / 1e9) / 1e6, sink.calls,
-                    static_cast<long long>(sink.chars), maxRssKb());
     }
-
-    // The check alone, on one typical record.
-    const QString line = QString::fromLatin1(record(0x1234, QByteArray(16, '\x5a')));
-    const int n = 2000000;
-    QElapsedTimer t;
-    t.start();
-    int bad = 0;
-    for (int i = 0; i < n; ++i)
-        bad += HexFile::checkRecord(line) != 0;
-    const qint64 ns = t.nsecsElapsed();
-    std::printf("CheckRecord on a 16-byte record: %.1f ns per line (%d failures)\n", double(ns) / n, bad);
     return 0;
 }

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *bytes = reinterpret_cast<const char *>(data);
 
     const QString line = QString::fromLatin1(bytes, qsizetype(size));
-    if (!isResult(HexFile::checkRecord(line)))
+    if (!isResult(HexFile::checkRecord(QByteArrayView(bytes, qsizetype(size)))))
         __builtin_trap();
     QString pair = line.left(3);
     const int v = hexByteValue(pair);
@@ -86,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (sink.dots != hex.recordCount())
         __builtin_trap();
     qsizetype stored = 0;
-    for (const QString &record : hex.records()) {
-        if (record.contains(QLatin1Char('\r')) || HexFile::checkRecord(record) != 0)
+    for (int i = 0; i < hex.recordCount(); ++i) {
+        const QByteArray record = hex.record(i);
+        if (record.contains('\r') || HexFile::checkRecord(record) != 0)
             __builtin_trap();
         stored += record.size() + 1; // at least one terminator each, but the last
     }

@@ -8,7 +8,9 @@
 #include "widgets/TerminalView.h"
 #include "widgets/TerminalWindow.h"
 #include "app/Application.h"
+#include "hexfile/HexDownload.h"
 #include "hexfile/HexFile.h"
+#include "hexfile/HexLoad.h"
 #include "link/VersionQuery.h"
 #include "settings/Settings.h"
 #include "support/RunRig.h"
@@ -298,6 +300,48 @@ private slots:
         empty.applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(m_prompts.dialogTitles, QStringList(2, QStringLiteral("Open Intel Hex file")));
         QCOMPARE(empty.windowTitle(), QStringLiteral("Corvade - chosen.hex"));
+    }
+
+    // A read leaves the window answering: its dots come through a nested event loop while
+    // it runs, and coming back to the window, F3 or a download meanwhile start nothing.
+    // Coming back to the file unchanged since then logs what a read of it logs.
+    void windowAnswersWhileReading()
+    {
+        MainWindow &w = start();
+        const QString path = hex(QStringLiteral("big.hex"), dataRecords(5000, true).join("\r\n").toLatin1());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        file.close();
+        const int outside = QThread::currentThread()->loopLevel();
+        int level = outside;
+        bool downloaded = true;
+        auto during = connect(&m_app->statusLog(), &StatusLog::appended, this, [&](const QString &piece) {
+            if (level != outside || !piece.startsWith('.'))
+                return;
+            level = QThread::currentThread()->loopLevel();
+            w.applicationStateChanged(Qt::ApplicationInactive);
+            w.applicationStateChanged(Qt::ApplicationActive);
+            w.action(QStringLiteral("mnuFileReload"))->trigger();
+            downloaded = m_app->download().download();
+        });
+        w.readHexFile(path);
+        disconnect(during);
+        QVERIFY(level > outside && !downloaded);
+        const QString log = w.statusText();
+        QCOMPARE(log.count(QStringLiteral("Reading Hex file")), 1);
+        QVERIFY(log.contains(HexLoad::readingText()) && log.contains(HexDownload::notWhileReadingText()));
+        QCOMPARE(m_app->hexFile().recordCount(), 5001);
+
+        m_app->statusLog().clear();
+        w.action(QStringLiteral("mnuFileReload"))->trigger();
+        const QString read = w.statusText();
+        m_app->statusLog().clear();
+        w.applicationStateChanged(Qt::ApplicationInactive);
+        w.applicationStateChanged(Qt::ApplicationActive);
+        QCOMPARE(w.statusText(), read);
+        QVERIFY(read.endsWith(QStringLiteral("Ok\r\nLoaded 5,001 records, 80,000 data bytes: 0000-FFFF.\r\n"
+                                             "WARNING: Records overlap at 0000.\r\n")));
     }
 
     // SIGTERM at each point of the start procedure: the start ends there (an open box

@@ -93,10 +93,18 @@ struct Rig {
     {
         QList<QByteArray> out;
         for (int n : order)
-            out << (n == 0 ? QByteArray("\x02") : hex.records().at(n - 1).toLatin1());
+            out << (n == 0 ? QByteArray("\x02") : hex.record(n - 1));
         return out;
     }
 };
+
+QStringList recordsOf(const HexFile &hex)
+{
+    QStringList out;
+    for (int i = 0; i < hex.recordCount(); ++i)
+        out << QString::fromLatin1(hex.record(i));
+    return out;
+}
 
 QStringList abortLines(const QString &first)
 {
@@ -133,7 +141,7 @@ private slots:
     {
         QFETCH(QString, line);
         QFETCH(int, result);
-        QCOMPARE(HexFile::checkRecord(line), result);
+        QCOMPARE(HexFile::checkRecord(line.toLatin1()), result);
     }
 
     // A failed line keeps the records before it; a dot per record, in a few log updates.
@@ -170,7 +178,7 @@ private slots:
         HexFile hex(&status);
         hex.setPath(m_dir.file("read.hex", content));
         QCOMPARE(hex.readHexFile(), result);
-        QCOMPARE(hex.records(), records);
+        QCOMPARE(recordsOf(hex), records);
         QCOMPARE(status.text, "Reading Hex file" + QString(records.size(), '.'));
         QVERIFY2(status.calls < 100, qPrintable(QString::number(status.calls)));
     }
@@ -191,7 +199,9 @@ private slots:
                                  "kernel:off"};
         QTest::newRow("good file")
             << false << "good.hex"
-            << QStringList{"line:Ok", "caption:Corvade - good.hex", "recent:@good.hex", "kernel:on"} << true << 2;
+            << QStringList{"line:Ok", "line:Loaded 2 records, 1 data byte: 0000-0000.", "caption:Corvade - good.hex",
+                           "recent:@good.hex", "kernel:on"}
+            << true << 2;
         QTest::newRow("checksum error")
             << true << "sum.hex"
             << QStringList{corrupt + "Line 2.", "line:", "line:ERROR: Hex file is corrupt. Checksum error. Line 2.",
@@ -255,6 +265,52 @@ private slots:
         QCOMPARE(hex.recordCount(), records);
         QCOMPARE(hex.path(), path.isEmpty() ? QString() : asked); // kept whatever the outcome
         QCOMPARE(prompter.icons, QList<Prompter::Icon>(prompter.icons.size(), Prompter::Icon::Exclamation));
+    }
+
+    // The lines after "Ok" of a good load; the warnings inform, the file is loaded all the same.
+    void summary_data()
+    {
+        QTest::addColumn<QByteArrayList>("records");
+        QTest::addColumn<int>("codeMemoryKB");
+        QTest::addColumn<QStringList>("lines");
+        const QByteArray sixteen(16, '\x11'), end = kEof;
+        QTest::newRow("neighbours joined, a gap, a start record")
+            << QByteArrayList{hexRecord(0x10, 0, sixteen), hexRecord(0, 0, sixteen), hexRecord(0x2000, 0, "abcd"),
+                              hexRecord(0, 3, QByteArray::fromHex("00000100")), end}
+            << 64 << QStringList{"Loaded 5 records, 36 data bytes: 0000-001F, 2000-2003. Start address 0100."};
+        QTest::newRow("overlap named at its first address")
+            << QByteArrayList{hexRecord(0x100, 0, sixteen), hexRecord(0, 0, sixteen), hexRecord(0x108, 0, sixteen),
+                              hexRecord(0xf8, 0, sixteen)}
+            << 64
+            << QStringList{"Loaded 4 records, 64 data bytes: 0000-000F, 00F8-0117.", "WARNING: Records overlap at 0108."};
+        QTest::newRow("linear address past 64 KB, linear start")
+            << QByteArrayList{hexRecord(0xfff0, 0, sixteen), hexRecord(0, 4, QByteArray::fromHex("0001")),
+                              hexRecord(0, 0, sixteen), hexRecord(0, 5, QByteArray::fromHex("00010000")), end}
+            << 64
+            << QStringList{"Loaded 5 records, 32 data bytes: FFF0-1000F. Start address 10000.",
+                           "WARNING: Data lies beyond the code memory size of 64 KB (at 10000-1000F)."};
+        // The offset wraps round within its segment.
+        QTest::newRow("segment address, 1 KB of code memory")
+            << QByteArrayList{hexRecord(0x3f8, 0, sixteen), hexRecord(0, 2, QByteArray::fromHex("1000")),
+                              hexRecord(0xfffe, 0, "wxyz")}
+            << 1
+            << QStringList{"Loaded 3 records, 20 data bytes: 03F8-0407, 10000-10001, 1FFFE-1FFFF.",
+                           "WARNING: Data lies beyond the code memory size of 1 KB (at 0400-0407, 10000-10001, "
+                           "1FFFE-1FFFF)."};
+    }
+    void summary()
+    {
+        QFETCH(QByteArrayList, records);
+        QFETCH(int, codeMemoryKB);
+        QFETCH(QStringList, lines);
+        RecordingStatus status;
+        ScriptedPrompter prompter;
+        Readiness state;
+        HexFile hex;
+        hex.setCodeMemorySize([codeMemoryKB] { return codeMemoryKB * 1024; });
+        HexLoad::readHexFile(hex, m_dir.file("summary.hex", records.join("\r\n")), status, prompter, state, {});
+        QCOMPARE(status.lines(), QStringList{"Reading Hex file" + QString(records.size(), '.') + "Ok"} + lines);
+        QVERIFY(state.fileReady());
     }
 
     // The paths added in order, and the entries that follow, newest first.
@@ -367,7 +423,7 @@ private slots:
     void otherCommandsWaitForTheDownload()
     {
         Rig rig(dataRecords(2, false));
-        const QStringList before = rig.hex.records();
+        const QStringList before = recordsOf(rig.hex);
         const QString path = rig.hex.path();
         QVERIFY(writeHexFile(path, dataRecords(5, true)));
         ScriptedPrompter prompter;
@@ -385,7 +441,7 @@ private slots:
         QVERIFY(rig.download.download());
         QVERIFY(!again);
         QCOMPARE(reread, int(HexFile::Downloading));
-        QCOMPARE(rig.hex.records(), before);
+        QCOMPARE(recordsOf(rig.hex), before);
         QCOMPARE(rig.hex.path(), path);
         QCOMPARE(rig.link.writes(), rig.wire({0, 1, 2}));
         // The refusals end the open progress line first, as the window's log does.

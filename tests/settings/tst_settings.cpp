@@ -112,17 +112,19 @@ private slots:
                                                  "Settings/Reload Hex on Focus=False>False"};
         QTest::newRow("number texts") << QStringList{"Terminal/ASCII Below=  +42> 42", "Terminal/Echo Color=12abc> 12",
                                                      "Terminal/ASCII Color=1e5> 1", "Settings/Seriel Port=1 2> 1",
-                                                     "Terminal/Memory window MB=-> 64"};
+                                                     "Terminal/Memory window MB=-> 64", "Tools/CodeMemoryKB=-> 64"};
         QTest::newRow("rounded") << QStringList{"Terminal/ASCII Below=12.5> 12", "Terminal/Echo Color=-2.5>-2",
                                                 "Terminal/ASCII Color=3.5> 4", "Settings/Seriel Port= 2.6> 3",
                                                 "Terminal/Memory window MB=.6> 1"};
         QTest::newRow("at the edges") << QStringList{
             "Terminal/ASCII Below=255.4> 255", "Terminal/Echo Color=2147483647> 2147483647",
             "Settings/Seriel Port=-32768>-32768", "Terminal/Memory window MB=1048576> 1048576",
+            "Tools/CodeMemoryKB=16384> 16384",
             "Terminal/ASCII Color=-2147483648>-2147483648", "Terminal/Terminal speed=9600 >9600 "};
         QTest::newRow("past the edges") << QStringList{
             "Terminal/ASCII Below=255.5> 13", "Terminal/Echo Color=2147483648> 0", "Settings/Seriel Port=32768> 2",
-            "Terminal/Memory window MB=1048577> 64", "Terminal/ASCII Color=-2147483649> 0"};
+            "Terminal/Memory window MB=1048577> 64", "Terminal/ASCII Color=-2147483649> 0",
+            "Tools/CodeMemoryKB=16385> 64"};
         QTest::newRow("line end of Enter") << QStringList{"Tools/EnterSends= crlf>CRLF"};
     }
     void loadThenSave()
