@@ -6,7 +6,12 @@
 #include <QDir>
 #include <QSaveFile>
 
+#include <fcntl.h>
+
 namespace {
+// Written text is handed to the disk in chunks of this size while the save goes on.
+constexpr qint64 WritebackChunk = 8 * 1024 * 1024;
+
 class TextEncoder : public TerminalEncoder {
 public:
     void begin(QByteArray &) override {}
@@ -123,8 +128,10 @@ bool TerminalSaveJob::step()
 {
     if (!m_running)
         return false;
-    if (m_write->step())
+    if (m_write->step()) {
+        handOverToDisk();
         return true;
+    }
     m_running = false;
     if (!m_write->result().ok) {
         m_file.cancelWriting();
@@ -135,6 +142,24 @@ bool TerminalSaveJob::step()
             QStringLiteral("Cannot write %1: %2").arg(shownName(m_fileName), m_file.errorString()));
     }
     return false;
+}
+
+void TerminalSaveJob::handOverToDisk()
+{
+    // The commit waits until the disk holds the whole file. Handing the text over as it is
+    // written, and waiting each time for the chunk before the last, keeps that final wait
+    // short: a step never waits for more than a chunk or two. Failures here are the
+    // commit's to find, so they are ignored.
+    if (m_file.pos() - m_handedOver < WritebackChunk || !m_file.flush())
+        return;
+    const int fd = m_file.handle();
+    const qint64 at = m_file.pos();
+    ::sync_file_range(fd, m_handedOver, at - m_handedOver, SYNC_FILE_RANGE_WRITE);
+    if (m_waitedFor < m_handedOver)
+        ::sync_file_range(fd, m_waitedFor, m_handedOver - m_waitedFor,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    m_waitedFor = m_handedOver;
+    m_handedOver = at;
 }
 
 WriteResult saveTerminalFile(const TerminalStore &store, const QString &fileName)

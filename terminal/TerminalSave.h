@@ -77,9 +77,13 @@ public:
     const WriteResult &result() const { return m_result; }
 
 private:
+    void handOverToDisk();
+
     QString m_fileName;
     QSaveFile m_file;
     std::unique_ptr<TerminalWriteJob> m_write; // null when the file could not be made
+    qint64 m_handedOver = 0; // written bytes given to the disk so far
+    qint64 m_waitedFor = 0;  // of them, those the disk has taken
     bool m_running = false;
     WriteResult m_result;
 };
