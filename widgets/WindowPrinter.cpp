@@ -269,7 +269,8 @@ WindowPrinter::Outcome WindowPrinter::printOne(const QString &what, const QStrin
         cancelled = !m_run(job, QStringLiteral("Printing the %1 window").arg(what));
         result = job.result();
     }
-    m_printer.setOutputFileName(target);
+    if (temp)
+        m_printer.setOutputFileName(target);
     if (cancelled)
         return Outcome::Cancelled;
     if (result.ok && temp) {
