@@ -684,7 +684,7 @@ void MainWindow::moveEvent(QMoveEvent *event)
 
 WindowCommands MainWindow::windowCommands()
 {
-    return WindowCommands(m_prompter, m_statusLog, printer());
+    return WindowCommands(m_prompter, m_statusLog, printer(), this);
 }
 
 QPrinter &MainWindow::printer()

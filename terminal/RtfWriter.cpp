@@ -4,95 +4,50 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QIODevice>
 
 #include <algorithm>
 
 namespace {
 // RTF readers do not need short source lines, but some editors choke on long ones.
 constexpr int SourceLineLimit = 200;
-constexpr qsizetype FlushSize = 64 * 1024;
 
-class RtfOut {
+class RtfEncoder : public TerminalEncoder {
 public:
-    explicit RtfOut(QIODevice &dev) : m_dev(dev) { m_buf.reserve(FlushSize + 256); }
-
-    void raw(const QByteArray &s)
+    explicit RtfEncoder(const TerminalStore &store)
     {
-        m_buf += s;
-        m_column += int(s.size());
-    }
-    void newline()
-    {
-        m_buf += '\n';
-        m_column = 0;
-    }
-    void token(const char *s, qsizetype n)
-    {
-        if (m_column >= SourceLineLimit)
-            newline();
-        m_buf.append(s, n);
-        m_column += int(n);
-    }
-    // Characters that need no escape, broken only to keep source lines short.
-    void span(const char *s, qsizetype n)
-    {
-        while (n > 0) {
-            if (m_column >= SourceLineLimit)
-                newline();
-            const qsizetype take = std::min<qsizetype>(n, SourceLineLimit - m_column);
-            m_buf.append(s, take);
-            m_column += int(take);
-            s += take;
-            n -= take;
+        // index 0 of the table is the reader's default colour; ours start at 1.
+        for (ColorRef c : store.palette()) {
+            if (m_index.contains(c))
+                continue;
+            m_index.insert(c, int(m_index.size()) + 1);
+            m_table.push_back(c);
         }
     }
-    bool flushIfFull() { return m_buf.size() < FlushSize || flush(); }
-    bool flush()
+
+    void begin(QByteArray &out) override
     {
-        if (!m_buf.isEmpty() && m_dev.write(m_buf) != m_buf.size())
-            return false;
-        m_buf.clear();
-        return true;
+        raw(out, "{\\rtf1\\ansi\\ansicpg1252\\deff0"
+                 "{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset0 Courier New;}}");
+        newline(out);
+        raw(out, "{\\colortbl;");
+        for (ColorRef c : m_table) {
+            raw(out, QByteArray("\\red") + QByteArray::number(colorRefRed(c)) + "\\green"
+                         + QByteArray::number(colorRefGreen(c)) + "\\blue" + QByteArray::number(colorRefBlue(c)) + ';');
+        }
+        raw(out, "}");
+        newline(out);
+        raw(out, "\\pard\\plain\\f0\\fs17");
     }
 
-private:
-    QIODevice &m_dev;
-    QByteArray m_buf;
-    int m_column = 0;
-};
-} // namespace
-
-WriteResult writeTerminalRtf(const TerminalStore &store, QIODevice &out)
-{
-    RtfOut rtf(out);
-    rtf.raw("{\\rtf1\\ansi\\ansicpg1252\\deff0"
-            "{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset0 Courier New;}}");
-    rtf.newline();
-    // index 0 of the table is the reader's default colour; ours start at 1.
-    QHash<ColorRef, int> index;
-    rtf.raw("{\\colortbl;");
-    for (ColorRef c : store.palette()) {
-        if (index.contains(c))
-            continue;
-        index.insert(c, int(index.size()) + 1);
-        rtf.raw(QByteArray("\\red") + QByteArray::number(colorRefRed(c)) + "\\green"
-                + QByteArray::number(colorRefGreen(c)) + "\\blue" + QByteArray::number(colorRefBlue(c)) + ';');
-    }
-    rtf.raw("}");
-    rtf.newline();
-    rtf.raw("\\pard\\plain\\f0\\fs17");
-
-    int current = -1;
-    bool afterCR = false;
-    static const char hex[] = "0123456789abcdef";
-    const bool ok = store.forEachPiece(0, store.size(), [&](QByteArrayView piece, ColorRef color) {
-        const int ci = index.value(color, 0);
-        if (ci != current) {
+    void piece(QByteArrayView piece, ColorRef color, QByteArray &out) override
+    {
+        const int ci = m_index.value(color, 0);
+        if (ci != m_current) {
             const QByteArray cf = "\\cf" + QByteArray::number(ci) + ' ';
-            rtf.token(cf.constData(), cf.size());
-            current = ci;
+            token(out, cf.constData(), cf.size());
+            m_current = ci;
         }
+        static const char hex[] = "0123456789abcdef";
         const auto plain = [](unsigned char c) { return c >= 0x20 && c <= 0x7E && c != '\\' && c != '{' && c != '}'; };
         const char *data = piece.data();
         const qsizetype size = piece.size();
@@ -101,36 +56,86 @@ WriteResult writeTerminalRtf(const TerminalStore &store, QIODevice &out)
             while (j < size && plain(static_cast<unsigned char>(data[j])))
                 ++j;
             if (j > i) {
-                rtf.span(data + i, j - i);
-                afterCR = false;
+                span(out, data + i, j - i);
+                m_afterCR = false;
                 i = j - 1;
                 continue;
             }
-            const char ch = data[i];
-            const auto c = static_cast<unsigned char>(ch);
-            if (c == '\n' && afterCR) {
-                afterCR = false;
+            const auto c = static_cast<unsigned char>(data[i]);
+            if (c == '\n' && m_afterCR) {
+                m_afterCR = false;
                 continue;
             }
-            afterCR = c == '\r';
+            m_afterCR = c == '\r';
             if (c == '\r' || c == '\n') {
-                rtf.token("\\par", 4);
-                rtf.newline();
+                token(out, "\\par", 4);
+                newline(out);
             } else if (c == '\\' || c == '{' || c == '}') {
                 const char esc[2] = {'\\', char(c)};
-                rtf.token(esc, 2);
+                token(out, esc, 2);
             } else if (c == '\t') {
-                rtf.token("\\tab ", 5);
+                token(out, "\\tab ", 5);
             } else {
                 const char esc[4] = {'\\', '\'', hex[c >> 4], hex[c & 0xF]};
-                rtf.token(esc, 4);
+                token(out, esc, 4);
             }
         }
-        return rtf.flushIfFull();
-    });
-    rtf.raw("}");
-    rtf.newline();
-    if (!ok || !rtf.flush())
-        return WriteResult::failure(out.errorString());
-    return {};
+    }
+
+    void end(QByteArray &out) override
+    {
+        raw(out, "}");
+        newline(out);
+    }
+
+private:
+    void raw(QByteArray &out, const QByteArray &s)
+    {
+        out += s;
+        m_column += int(s.size());
+    }
+    void newline(QByteArray &out)
+    {
+        out += '\n';
+        m_column = 0;
+    }
+    void token(QByteArray &out, const char *s, qsizetype n)
+    {
+        if (m_column >= SourceLineLimit)
+            newline(out);
+        out.append(s, n);
+        m_column += int(n);
+    }
+    // Characters that need no escape, broken only to keep source lines short.
+    void span(QByteArray &out, const char *s, qsizetype n)
+    {
+        while (n > 0) {
+            if (m_column >= SourceLineLimit)
+                newline(out);
+            const qsizetype take = std::min<qsizetype>(n, SourceLineLimit - m_column);
+            out.append(s, take);
+            m_column += int(take);
+            s += take;
+            n -= take;
+        }
+    }
+
+    std::vector<ColorRef> m_table;
+    QHash<ColorRef, int> m_index;
+    int m_current = -1;
+    int m_column = 0;
+    bool m_afterCR = false;
+};
+} // namespace
+
+std::unique_ptr<TerminalEncoder> makeRtfEncoder(const TerminalStore &store)
+{
+    return std::make_unique<RtfEncoder>(store);
+}
+
+WriteResult writeTerminalRtf(const TerminalStore &store, QIODevice &out)
+{
+    TerminalWriteJob job(store, out, makeRtfEncoder(store));
+    runJobToEnd(job, QString());
+    return job.result();
 }

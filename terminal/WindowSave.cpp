@@ -72,7 +72,7 @@ void saveStatusWindow(const QString &statusText, QString &fileDialogName, Prompt
 }
 
 void saveTerminalWindow(const TerminalStore *terminal, const QString &statusText, QString &fileDialogName,
-                        Prompter &prompts, StatusSink &status)
+                        Prompter &prompts, StatusSink &status, const JobRunner &run)
 {
     const QString name = prompts.saveFileName(
         QStringLiteral("Save Terminal window"),
@@ -80,13 +80,10 @@ void saveTerminalWindow(const TerminalStore *terminal, const QString &statusText
     if (name.isEmpty())
         return;
     fileDialogName = name;
-    WriteResult result;
-    if (terminal) {
-        result = saveTerminalFile(*terminal, name);
-    } else {
-        const TerminalStore fresh;
-        result = saveTerminalFile(fresh, name);
-    }
-    if (!result.ok)
-        reportFailure(result, statusText, status);
+    const TerminalStore fresh;
+    TerminalSaveJob job(terminal ? *terminal : fresh, name);
+    if (!run(job, QStringLiteral("Saving %1").arg(QDir::toNativeSeparators(name))))
+        return;
+    if (!job.result().ok)
+        reportFailure(job.result(), statusText, status);
 }

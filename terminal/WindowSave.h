@@ -1,4 +1,5 @@
 #pragma once
+#include "core/SteppedJob.h"
 #include "terminal/WriteResult.h"
 
 #include <QString>
@@ -23,9 +24,11 @@ WriteResult saveStatusFile(const QString &text, const QString &fileName);
 // after statusText (the log as it stands), so the user never takes it for saved.
 void saveStatusWindow(const QString &statusText, QString &fileDialogName, Prompter &prompts,
                       StatusSink &status);
-// terminal is null when the terminal window is closed: a fresh window is empty.
+// terminal is null when the terminal window is closed: a fresh window is empty. The save
+// runs in steps through run; one the user cancels leaves the old file as it was and
+// reports nothing.
 void saveTerminalWindow(const TerminalStore *terminal, const QString &statusText, QString &fileDialogName,
-                        Prompter &prompts, StatusSink &status);
+                        Prompter &prompts, StatusSink &status, const JobRunner &run = runJobToEnd);
 
 // Ends a partial last line of the log, so that the next line stands on its own.
 void endPartialStatusLine(const QString &statusText, StatusSink &status);

@@ -1,10 +1,18 @@
 #include "widgets/WindowCommands.h"
 
 #include "terminal/WindowSave.h"
+#include "widgets/JobProgress.h"
 
-WindowCommands::WindowCommands(Prompter &prompts, StatusSink &status, QPrinter &printer)
+WindowCommands::WindowCommands(Prompter &prompts, StatusSink &status, QPrinter &printer, QWidget *parent)
     : m_prompts(prompts), m_status(status), m_printer(printer, status)
 {
+    setJobRunner(progressRunner(parent));
+}
+
+void WindowCommands::setJobRunner(const JobRunner &run)
+{
+    m_runJob = run;
+    m_printer.setJobRunner(run);
 }
 
 void WindowCommands::saveStatus(const QString &statusText, QString &fileDialogName)
@@ -15,7 +23,7 @@ void WindowCommands::saveStatus(const QString &statusText, QString &fileDialogNa
 void WindowCommands::saveTerminal(const TerminalStore *terminal, const QString &statusText,
                                          QString &fileDialogName)
 {
-    saveTerminalWindow(terminal, statusText, fileDialogName, m_prompts, m_status);
+    saveTerminalWindow(terminal, statusText, fileDialogName, m_prompts, m_status, m_runJob);
 }
 
 void WindowCommands::print(const PrintSources &sources, QWidget *parent)

@@ -20,11 +20,14 @@ public:
     using DialogRunner = std::function<void(PrintDialog &dialog)>;
 
     // The printer belongs to the caller, so a printer setup holds for later printing.
-    WindowCommands(Prompter &prompts, StatusSink &status, QPrinter &printer);
+    // Long saves and prints show their progress over parent.
+    WindowCommands(Prompter &prompts, StatusSink &status, QPrinter &printer, QWidget *parent = nullptr);
 
     void setPrinterSetup(PrinterSetupFn setup) { m_setup = std::move(setup); }
     void setClock(WindowPrinter::Clock clock) { m_printer.setClock(std::move(clock)); }
     void setDialogRunner(DialogRunner run) { m_runDialog = std::move(run); }
+    // Runs the save and print jobs; the default shows a progress dialog with Cancel.
+    void setJobRunner(const JobRunner &run);
 
     // fileDialogName is the main window's one file dialog name field, shared with the
     // HEX open command. statusText is the log as it stands ("" when the window is closed);
@@ -40,4 +43,5 @@ private:
     WindowPrinter m_printer;
     PrinterSetupFn m_setup = &showPrinterSetup;
     DialogRunner m_runDialog;
+    JobRunner m_runJob;
 };

@@ -12,9 +12,13 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPrinter>
+#include <QTemporaryFile>
 
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <optional>
+#include <sys/stat.h>
 
 namespace {
 // Character widths, measured once per character: a long body repeats few characters.
@@ -47,6 +51,25 @@ QString printerFailure(const QPrinter &printer)
     return QStringLiteral("the printer \"%1\" did not accept the document").arg(printer.printerName());
 }
 
+// Characters of the body per step: some pages' worth, a few milliseconds.
+constexpr qint64 PrintStepChars = 8 * 1024;
+
+// What a file made afresh gets: everything the user's umask allows.
+QFile::Permissions newFilePermissions()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    QFile::Permissions perms;
+    const std::pair<mode_t, QFile::Permissions> bits[] = {
+        {S_IRUSR, QFile::ReadOwner | QFile::ReadUser}, {S_IWUSR, QFile::WriteOwner | QFile::WriteUser},
+        {S_IRGRP, QFile::ReadGroup}, {S_IWGRP, QFile::WriteGroup}, {S_IROTH, QFile::ReadOther}, {S_IWOTH, QFile::WriteOther}};
+    for (const auto &[bit, perm] : bits) {
+        if (!(mask & bit))
+            perms |= perm;
+    }
+    return perms;
+}
+
 class BusyPointer {
 public:
     BusyPointer() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
@@ -72,42 +95,40 @@ QString printedDateText(const QDateTime &when)
 
 PrintBody textPrintBody(const QString &text)
 {
-    return [text](PrintLineBreaker &breaker) { breaker.feed(text); };
+    return {text.size(), [text](PrintLineBreaker &breaker, qint64 begin, qint64 end) {
+                breaker.feed(QStringView(text).mid(begin, end - begin));
+            }};
 }
 
 PrintBody storePrintBody(const TerminalStore *store)
 {
-    return [store](PrintLineBreaker &breaker) {
-        if (!store)
-            return;
-        store->forEachPiece(0, store->size(), [&breaker](QByteArrayView piece, ColorRef) {
-            breaker.feed(QString::fromLatin1(piece));
-            return true;
-        });
-    };
+    if (!store)
+        return {0, [](PrintLineBreaker &, qint64, qint64) {}};
+    return {store->size(), [store](PrintLineBreaker &breaker, qint64 begin, qint64 end) {
+                store->forEachPiece(begin, end, [&breaker](QByteArrayView piece, ColorRef) {
+                    breaker.feed(QString::fromLatin1(piece));
+                    return true;
+                });
+            }};
 }
 
-WriteResult printDocument(QPrinter &printer, const QString &headerLeft, const QString &dateText,
-                          const PrintBody &body)
-{
+// The print run of one document, from the painter's begin to its end.
+struct DocumentPrintJob::Page {
     QPainter painter;
-    if (!painter.begin(&printer))
-        return WriteResult::failure(printerFailure(printer));
-
-    const QFont font = printFont();
-    painter.setFont(font);
-    const QFontMetricsF metrics(font, &printer);
-    const qreal perCm = printer.logicalDpiX() / 2.54;
-    const qreal left = PrintPage::LeftCm * perCm;
-    const qreal right = PrintPage::RightCm * perCm;
-    const qreal lineHeight = metrics.lineSpacing();
-    const qreal pageHeight = printer.height();
-
+    std::optional<QFontMetricsF> metrics;
+    std::optional<CharWidths> widths;
+    std::optional<PrintLineBreaker> breaker;
+    qreal left = 0;
+    qreal right = 0;
+    qreal lineHeight = 0;
+    qreal pageHeight = 0;
     qreal y = 0;
     bool failed = false;
+
     // Places the next line, on a new page when it would not fit (a page that holds no
     // line yet takes it anyway, however tall the font).
-    auto nextLine = [&]() -> bool {
+    bool nextLine(QPrinter &printer)
+    {
         if (failed)
             return false;
         if (y > 0 && y + lineHeight > pageHeight) {
@@ -118,31 +139,75 @@ WriteResult printDocument(QPrinter &printer, const QString &headerLeft, const QS
             y = 0;
         }
         return true;
-    };
-    auto printLine = [&](const QString &line) {
-        if (!nextLine())
+    }
+    void printLine(QPrinter &printer, const QString &line)
+    {
+        if (!nextLine(printer))
             return;
         if (!line.isEmpty())
-            painter.drawText(QPointF(left, y + metrics.ascent()), line);
-        y += lineHeight;
-    };
-
-    if (nextLine()) {
-        painter.drawText(QPointF(left, y + metrics.ascent()), headerLeft);
-        painter.drawText(QPointF(right - metrics.horizontalAdvance(dateText), y + metrics.ascent()), dateText);
+            painter.drawText(QPointF(left, y + metrics->ascent()), line);
         y += lineHeight;
     }
-    printLine(QString());
-    printLine(QString());
+};
 
-    CharWidths widths(metrics);
-    PrintLineBreaker breaker(right - left, std::ref(widths), printLine);
-    body(breaker);
-    breaker.finish();
+DocumentPrintJob::DocumentPrintJob(QPrinter &printer, const QString &headerLeft, const QString &dateText,
+                                   PrintBody body)
+    : m_printer(printer), m_body(std::move(body)), m_page(std::make_unique<Page>())
+{
+    Page &page = *m_page;
+    if (!page.painter.begin(&printer)) {
+        m_page.reset();
+        m_result = WriteResult::failure(printerFailure(printer));
+        return;
+    }
+    const QFont font = printFont();
+    page.painter.setFont(font);
+    page.metrics.emplace(font, &printer);
+    const qreal perCm = printer.logicalDpiX() / 2.54;
+    page.left = PrintPage::LeftCm * perCm;
+    page.right = PrintPage::RightCm * perCm;
+    page.lineHeight = page.metrics->lineSpacing();
+    page.pageHeight = printer.height();
 
-    if (!painter.end() || failed || printer.printerState() == QPrinter::Error)
-        return WriteResult::failure(printerFailure(printer));
-    return {};
+    if (page.nextLine(printer)) {
+        const qreal baseline = page.y + page.metrics->ascent();
+        page.painter.drawText(QPointF(page.left, baseline), headerLeft);
+        page.painter.drawText(QPointF(page.right - page.metrics->horizontalAdvance(dateText), baseline), dateText);
+        page.y += page.lineHeight;
+    }
+    page.printLine(printer, QString());
+    page.printLine(printer, QString());
+    page.widths.emplace(*page.metrics);
+    page.breaker.emplace(page.right - page.left, std::ref(*page.widths),
+                         [&page, &printer](const QString &line) { page.printLine(printer, line); });
+}
+
+DocumentPrintJob::~DocumentPrintJob()
+{
+    // Unfinished: the user cancelled. A printer that cannot abort gets the pages so far.
+    if (m_page) {
+        m_printer.abort();
+        m_page->painter.end();
+    }
+}
+
+bool DocumentPrintJob::step()
+{
+    if (!m_page)
+        return false;
+    Page &page = *m_page;
+    const qint64 stop = std::min(m_body.size, m_pos + PrintStepChars);
+    m_body.feed(*page.breaker, m_pos, stop);
+    m_pos = stop;
+    if (m_pos < m_body.size && !page.failed)
+        return true;
+    page.breaker->finish();
+    const bool ended = page.painter.end();
+    const bool failed = page.failed;
+    m_page.reset();
+    if (!ended || failed || m_printer.printerState() == QPrinter::Error)
+        m_result = WriteResult::failure(printerFailure(m_printer));
+    return false;
 }
 
 WindowPrinter::WindowPrinter(QPrinter &printer, StatusSink &status)
@@ -160,18 +225,20 @@ void WindowPrinter::printWindows(const PrintSources &sources, bool terminal, boo
 
     if (terminal) {
         const TerminalStore *store = sources.terminal ? sources.terminal() : nullptr;
-        printOne(QStringLiteral("Terminal"), QStringLiteral("Terminal dump from ") + name,
-                 storePrintBody(store), sources);
+        if (printOne(QStringLiteral("Terminal"), QStringLiteral("Terminal dump from ") + name,
+                     storePrintBody(store), sources)
+            == Outcome::Cancelled)
+            return;
     }
     if (status) {
         const bool renamed = terminal && !chosenFile.isEmpty();
         if (renamed)
             m_printer.setOutputFileName(secondDocumentFileName(chosenFile));
         const QString text = sources.statusText ? sources.statusText() : QString();
-        const bool printed = printOne(QStringLiteral("Status"), QStringLiteral("Status dump from ") + name,
-                                      textPrintBody(text), sources);
+        const Outcome printed = printOne(QStringLiteral("Status"), QStringLiteral("Status dump from ") + name,
+                                         textPrintBody(text), sources);
         if (renamed) {
-            if (printed)
+            if (printed == Outcome::Printed)
                 m_status.appendStatus(QStringLiteral("INFORMATION: Status window printed to %1")
                                           .arg(QDir::toNativeSeparators(m_printer.outputFileName())),
                                       true);
@@ -180,15 +247,48 @@ void WindowPrinter::printWindows(const PrintSources &sources, bool terminal, boo
     }
 }
 
-bool WindowPrinter::printOne(const QString &what, const QString &headerLeft, const PrintBody &body,
-                             const PrintSources &sources)
+WindowPrinter::Outcome WindowPrinter::printOne(const QString &what, const QString &headerLeft, PrintBody body,
+                                               const PrintSources &sources)
 {
-    const WriteResult result = printDocument(m_printer, headerLeft, printedDateText(m_clock()), body);
+    // A document for a file goes to a temporary file beside it first, so that a cancelled
+    // or failed print leaves the file as it was.
+    const QString target = m_printer.outputFileName();
+    std::optional<QTemporaryFile> temp;
+    if (!target.isEmpty()) {
+        const QFileInfo info(target);
+        temp.emplace(info.dir().filePath(QStringLiteral(".") + info.fileName() + QStringLiteral("-XXXXXX.pdf")));
+        if (temp->open())
+            m_printer.setOutputFileName(temp->fileName());
+        else
+            temp.reset();
+    }
+    bool cancelled = false;
+    WriteResult result;
+    {
+        DocumentPrintJob job(m_printer, headerLeft, printedDateText(m_clock()), std::move(body));
+        cancelled = !m_run(job, QStringLiteral("Printing the %1 window").arg(what));
+        result = job.result();
+    }
+    if (temp)
+        m_printer.setOutputFileName(target);
+    if (cancelled)
+        return Outcome::Cancelled;
+    if (result.ok && temp) {
+        // The temporary file is the owner's alone; the document gets what the file had.
+        temp->setPermissions(QFileInfo::exists(target) ? QFile::permissions(target) : newFilePermissions());
+        if (std::rename(QFile::encodeName(temp->fileName()).constData(), QFile::encodeName(target).constData()) == 0)
+            temp->setAutoRemove(false);
+        else
+            result = WriteResult::failure(printerFailure(m_printer));
+    } else if (!result.ok) {
+        // Named after the file the user chose, not the temporary one.
+        result = WriteResult::failure(printerFailure(m_printer));
+    }
     if (result.ok)
-        return true;
+        return Outcome::Printed;
     endPartialStatusLine(sources.statusText ? sources.statusText() : QString(), m_status);
     m_status.appendStatus(QStringLiteral("ERROR: Cannot print the %1 window: %2").arg(what, result.error), true);
-    return false;
+    return Outcome::Failed;
 }
 
 QString secondDocumentFileName(const QString &fileName)

@@ -5,6 +5,7 @@
 #include "terminal/RtfWriter.h"
 #include "terminal/TerminalSave.h"
 #include "widgets/TerminalView.h"
+#include "widgets/JobProgress.h"
 #include "widgets/WindowCommands.h"
 #include "terminal/WindowSave.h"
 #include "link/TerminalSession.h"
@@ -322,6 +323,7 @@ private slots:
 
     // Saving either window: the format the name asks for, the text as it stands, or the
     // reason on a line of its own after the log; the dialog's name is kept for next time.
+    // A save that fails or is cancelled leaves the old file; text received meanwhile is not saved.
     void saveWindow_data()
     {
         QTest::addColumn<QString>("window"); // "status", "terminal" or "closed" (a terminal window)
@@ -340,8 +342,12 @@ private slots:
                                       << "Ok\r\nERROR: Cannot create %1: ";
         QTest::newRow("terminal fails, empty log") << "terminal" << "no/t.txt" << QString() << QByteArray()
                                                    << "ERROR: Cannot create %1: ";
-        QTest::newRow("terminal, the disk fills") << "terminal" << "full.txt" << QString() << QByteArray()
+        QTest::newRow("terminal, the disk fills") << "terminal" << "full.txt" << QString() << QByteArray("old")
                                                   << "ERROR: Cannot write %1: ";
+        QTest::newRow("terminal, cancelled part way") << "terminal" << "cancel.rtf" << QString() << QByteArray("old")
+                                                      << QString();
+        QTest::newRow("terminal, receiving meanwhile") << "terminal" << "busy.txt" << QString()
+                                                       << QByteArray(B + 5, '\xff') + QByteArray(2 * B, '\0') << QString();
         QTest::newRow("closed fails after a partial line") << "closed" << "no/t.txt" << QStringLiteral("Reading Hex")
                                                            << QByteArray() << "Reading Hex\r\nERROR: Cannot create %1: ";
     }
@@ -364,6 +370,16 @@ private slots:
         RecordingStatus status;
         status.text = log;
         QString dialogName = QStringLiteral("/x/prog.hex");
+        if (QFile old(path); old.open(QIODevice::WriteOnly))
+            old.write("old");
+        // Between its first two steps the terminal receives, spilling its oldest text.
+        const JobRunner run = [&](SteppedJob &job, const QString &label) {
+            if (!name.startsWith("cancel") && !name.startsWith("busy"))
+                return runJobToEnd(job, label);
+            job.step();
+            store.append(QByteArray(3 * B, 'n'), Red);
+            return name.startsWith("busy") && runJobToEnd(job, label);
+        };
         rlimit unlimited{};
         QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
         const rlimit full{name == QLatin1String("full.txt") ? 1000 : unlimited.rlim_cur, unlimited.rlim_max};
@@ -372,7 +388,7 @@ private slots:
         if (window == QLatin1String("status"))
             saveStatusWindow(log, dialogName, prompts, status);
         else
-            saveTerminalWindow(window == QLatin1String("closed") ? nullptr : &store, log, dialogName, prompts, status);
+            saveTerminalWindow(window == QLatin1String("closed") ? nullptr : &store, log, dialogName, prompts, status, run);
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
         QCOMPARE(dialogName, path.isEmpty() ? QStringLiteral("/x/prog.hex") : path);
         QFile saved(path);
@@ -381,6 +397,7 @@ private slots:
         QCOMPARE(bytes.contains("\\'ff"), window == QLatin1String("terminal") && file.startsWith("{"));
         QVERIFY2(status.text.startsWith(report.isEmpty() ? log : report.arg(path)), qPrintable(status.text));
         QVERIFY(report.isEmpty() ? status.text == log : status.text.endsWith("\r\n") && status.text.size() > log.size() + 30);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), bytes.isEmpty() ? QStringList() : QStringList(name));
     }
 
     void handlerTakesTheLine_data()
@@ -605,6 +622,19 @@ private slots:
         whenDialogOpens([](PrintDialog &d) { d.okButton()->click(); });
         commands.print(sources, nullptr);
         QCOMPARE(layoutLines(out), QStringList{"Terminal dump from" + date});
+        // Cancelled after its first step, a long print leaves the files as they were.
+        QFile pdf(out);
+        const QByteArray before = pdf.open(QIODevice::ReadOnly) ? pdf.readAll() : QByteArray();
+        current = &store;
+        store.append(QByteArray(100000, '\n'), 0);
+        commands.setJobRunner([](SteppedJob &job, const QString &) { return job.step(), false; });
+        whenDialogOpens([](PrintDialog &d) { d.statusBox()->setChecked(true), d.okButton()->click(); });
+        commands.print(sources, nullptr);
+        pdf.close();
+        QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.readAll() == before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"out-status.pdf", "out.pdf"}));
+        QCOMPARE(status.lines().size(), 1);
+        commands.setJobRunner(runJobToEnd);
         commands.printSetup(nullptr);
         QCOMPARE(setups, (QList<QPrinter *>{&printer, &printer}));
         printer.setOutputFileName(QString());
@@ -613,6 +643,23 @@ private slots:
         whenDialogOpens([](PrintDialog &d) { d.okButton()->click(); });
         commands.print(sources, nullptr);
         QCOMPARE(status.lines().mid(1), (QStringList{"", "ERROR: Cannot print the Terminal window: no printer is set up"}));
+    }
+
+    // Between slices of a job the event loop turns; Cancel in the dialog that has come up ends the job.
+    void progressCancel()
+    {
+        struct Endless : SteppedJob {
+            qint64 steps = 0;
+            bool step() override { return ++steps; }
+            qint64 done() const override { return steps; }
+            qint64 total() const override { return steps * 2; }
+        } job;
+        QTimer::singleShot(0, [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (qobject_cast<QProgressDialog *>(w))
+                    w->findChild<QPushButton *>()->click();
+        });
+        QVERIFY(!runWithProgress(job, QStringLiteral("Working"), nullptr));
     }
 };
 
