@@ -98,6 +98,7 @@ LinkResult SerialByteLink::openPort(const QString &device, qint32 baud)
         {
             QMutexLocker lock(&m_mutex);
             m_waiting.clear();
+            m_waitingSize = 0;
             m_paused = false;
         }
         m_lineCheck->start();
@@ -144,6 +145,7 @@ void SerialByteLink::close()
     m_open = false;
     QMutexLocker lock(&m_mutex);
     m_waiting.clear();
+    m_waitingSize = 0;
 }
 
 void SerialByteLink::closePort()
@@ -193,39 +195,55 @@ bool SerialByteLink::flush()
 
 QByteArray SerialByteLink::readAll()
 {
-    QMutexLocker lock(&m_mutex);
+    QList<QByteArray> pieces;
+    qsizetype size = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        // Whole pieces, at least one, as long as they stay within ReadAhead.
+        while (!m_waiting.isEmpty() && (pieces.isEmpty() || size + m_waiting.first().size() <= ReadAhead)) {
+            size += m_waiting.first().size();
+            pieces.append(m_waiting.takeFirst());
+        }
+        m_waitingSize -= size;
+        m_arrivalPosted = !m_waiting.isEmpty();
+        if (m_arrivalPosted)
+            QMetaObject::invokeMethod(this, [this] { emit bytesArrived(); }, Qt::QueuedConnection);
+        if (m_paused && m_waitingSize < MaxWaiting) {
+            m_paused = false;
+            QMetaObject::invokeMethod(m_worker, [this] { takeFromPort(); }, Qt::QueuedConnection);
+        }
+    }
+    m_delivered += size;
+    if (pieces.size() == 1)
+        return pieces.first();
     QByteArray bytes;
-    if (m_waiting.size() <= ReadAhead) {
-        bytes.swap(m_waiting);
-    } else {
-        bytes = m_waiting.first(ReadAhead);
-        m_waiting.remove(0, ReadAhead);
-    }
-    m_arrivalPosted = !m_waiting.isEmpty();
-    if (m_arrivalPosted)
-        QMetaObject::invokeMethod(this, [this] { emit bytesArrived(); }, Qt::QueuedConnection);
-    if (m_paused && m_waiting.size() < MaxWaiting) {
-        m_paused = false;
-        QMetaObject::invokeMethod(m_worker, [this] { takeFromPort(); }, Qt::QueuedConnection);
-    }
-    m_delivered += bytes.size();
+    bytes.reserve(size);
+    for (const QByteArray &piece : std::as_const(pieces))
+        bytes += piece;
     return bytes;
 }
 
 qsizetype SerialByteLink::bytesWaiting() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_waiting.size();
+    return m_waitingSize;
 }
 
 void SerialByteLink::takeFromPort()
 {
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_paused)
+            return; // the bytes wait in the library, which stops reading when it is full
+    }
+    QByteArray bytes = m_port->readAll();
+    if (bytes.isEmpty())
+        return;
     QMutexLocker lock(&m_mutex);
-    if (m_paused)
-        return; // the bytes wait in the library, which stops reading when it is full
-    m_waiting += m_port->readAll();
-    m_paused = m_waiting.size() >= MaxWaiting;
-    if (m_arrivalPosted || m_waiting.isEmpty())
+    m_waitingSize += bytes.size();
+    m_waiting.append(std::move(bytes));
+    m_paused = m_waitingSize >= MaxWaiting;
+    if (m_arrivalPosted)
         return;
     m_arrivalPosted = true;
     QMetaObject::invokeMethod(this, [this] { emit bytesArrived(); }, Qt::QueuedConnection);
@@ -249,9 +267,10 @@ void SerialByteLink::lose(const QString &reason)
     m_lineCheck->stop();
     // Whatever the library still holds came from the line before it went: it is handed over
     // before the loss.
-    {
+    if (QByteArray bytes = m_port->readAll(); !bytes.isEmpty()) {
         QMutexLocker lock(&m_mutex);
-        m_waiting += m_port->readAll();
+        m_waitingSize += bytes.size();
+        m_waiting.append(std::move(bytes));
     }
     m_port->close();
     m_port->clearError();

@@ -2,6 +2,7 @@
 #include "link/ByteLink.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMutex>
 #include <QSerialPort>
 #include <QThread>
@@ -62,8 +63,10 @@ private:
     quint64 m_portSession = 0;
 
     // Shared between the two threads, under the mutex.
+    // Pieces as the library read them, so that neither thread copies much under the lock.
     mutable QMutex m_mutex;
-    QByteArray m_waiting;
+    QList<QByteArray> m_waiting;
+    qsizetype m_waitingSize = 0;
     bool m_arrivalPosted = false;
     bool m_paused = false;
 
