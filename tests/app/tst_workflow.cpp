@@ -60,6 +60,28 @@ private slots:
         QCOMPARE(store.colorAt(before + 1), ColorRef(0));
     }
 
+    // A file with a gap, an overlap and a start address loads with its summary and warning,
+    // and the board still takes all of it.
+    void loadSummaryThenDownload()
+    {
+        const QString path = m_rig.path(QStringLiteral("gaps.hex"));
+        const QList<QByteArray> records{hexRecord(0x0000, 0, QByteArray(16, '\x11')),
+                                        hexRecord(0x0008, 0, QByteArray(4, '\x22')), hexRecord(0x2000, 0, "\x33"),
+                                        hexRecord(0, 3, QByteArray::fromHex("00000100")), hexRecord(0, 1, {})};
+        QStringList lines;
+        for (const QByteArray &r : records)
+            lines << QString::fromLatin1(r);
+        QVERIFY(writeHexFile(path, lines));
+        MainWindow &w = m_rig.start({}, path);
+        const QStringList log = statusLines(w.statusText());
+        QVERIFY2(log.contains("Loaded 5 records, 21 data bytes: 0000-000F, 2000-2000. Start address 0100.")
+                     && log.contains("WARNING: Records overlap at 0008."),
+                 qPrintable(w.statusText()));
+        const qsizetype from = w.statusText().size();
+        w.action(QStringLiteral("mnuKernelDownload"))->trigger();
+        QVERIFY2(statusLines(w.statusText(), from).last().endsWith("Ok"), qPrintable(w.statusText()));
+    }
+
     // The settings name the board's pseudo-terminal; the user chooses its by-id link instead.
     void chooseByIdName()
     {
