@@ -10,9 +10,9 @@
 #include <utility>
 
 namespace {
-// Ten updates a second read as smooth progress. Once a frame would not do: at 19200 baud
+// Four updates a second still read as steady progress. Once a frame would not do: at 19200 baud
 // a record takes about a frame, so the view would still be drawn for every one.
-constexpr int UpdateInterval = 100;
+constexpr int UpdateInterval = 250;
 } // namespace
 
 StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)

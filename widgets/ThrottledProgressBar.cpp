@@ -1,9 +1,9 @@
 #include "widgets/ThrottledProgressBar.h"
 
 namespace {
-// Ten updates a second read as smooth progress. Once a frame would not do: at 19200 baud
+// Four updates a second still read as steady progress. Once a frame would not do: at 19200 baud
 // a record takes about a frame, so the view would still be drawn for every one.
-constexpr int UpdateInterval = 100;
+constexpr int UpdateInterval = 250;
 } // namespace
 
 ThrottledProgressBar::ThrottledProgressBar(QWidget *parent) : QProgressBar(parent)

@@ -3,7 +3,7 @@
 #include <QTimer>
 
 // A progress bar for values that change more often than anyone reads them (one per record
-// of a download): the latest value is drawn ten times a second at most. A plain
+// of a download): the latest value is drawn four times a second at most. A plain
 // QProgressBar repaints at once on every new value.
 class ThrottledProgressBar : public QProgressBar {
     Q_OBJECT
