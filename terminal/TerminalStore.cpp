@@ -202,6 +202,50 @@ void TerminalStore::append(QByteArrayView bytes, ColorRef color)
         emit appended();
 }
 
+void TerminalStore::truncate(qint64 newSize)
+{
+    newSize = std::clamp<qint64>(newSize, 0, m_size);
+    if (newSize == m_size)
+        return;
+    // A line start lies in the block of its position, so the block holding newSize stays,
+    // even when newSize is its first byte.
+    const size_t last = size_t(newSize / BlockSize);
+    if (last < size_t(m_firstResident)) {
+        // Take the block back into memory; the spill file's tail from it on is free again.
+        dataOf(qint64(last));
+        m_spillEnd = m_blocks[last].fileOffset;
+        m_blocks[last].fileOffset = -1;
+        m_firstResident = qint64(last);
+    }
+    m_loaded.erase(std::remove_if(m_loaded.begin(), m_loaded.end(), [last](qint64 k) { return k >= qint64(last); }),
+                   m_loaded.end());
+    m_blocks.resize(last + 1);
+    Block &b = m_blocks.back();
+    Data &d = *b.data;
+    const auto keep = quint32(newSize - qint64(last) * BlockSize);
+    b.size = keep;
+    while (!d.runs.empty() && d.runs.back().offset >= keep)
+        d.runs.pop_back();
+    while (!d.lines.empty() && d.lines.back() > keep)
+        d.lines.pop_back();
+    m_size = newSize;
+    m_lastChar = newSize > 0 ? at(newSize - 1) : 0;
+    // The start after a CR was taken back when an LF joined it; without the LF it is there again.
+    if (m_lastChar == CR && (d.lines.empty() || d.lines.back() != keep))
+        d.lines.push_back(quint16(keep));
+    b.lineCount = quint32(d.lines.size());
+    m_lineCount = b.firstLine + b.lineCount;
+    m_lastLineStart = m_lineCount == b.firstLine ? line(m_lineCount - 1).begin
+                                                 : qint64(last) * BlockSize + d.lines.back();
+    m_residentFull = 0;
+    for (qint64 i = m_firstResident; i < qint64(last); ++i)
+        m_residentFull += blockMemory(m_blocks[size_t(i)]);
+    if (m_batchDepth > 0)
+        m_batchAppended = true;
+    else
+        emit appended();
+}
+
 void TerminalStore::endBatch()
 {
     if (--m_batchDepth == 0 && m_batchAppended) {
