@@ -8,6 +8,7 @@
 #include "hexfile/HexDownload.h"
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
+#include "link/TerminalSession.h"
 #include "shell/DesktopShell.h"
 #include "shell/TextEditor.h"
 #include "widgets/AboutDialog.h"
@@ -163,6 +164,8 @@ void MainWindow::createMenus()
     connect(addItem(m_kernelMenu, "mnuKernelKrnlVersion", QStringLiteral("&Kernel Version"), Qt::Key_F12),
             &QAction::triggered, this, &MainWindow::queryKernelVersion);
 
+    createTerminalMenu();
+
     m_windowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("mnuWindow"));
     connect(addItem(m_windowMenu, "mnuwindowTileV", QStringLiteral("Tile &Vertical")), &QAction::triggered, this,
@@ -181,6 +184,34 @@ void MainWindow::createMenus()
             &MainWindow::showAbout);
 }
 
+// The terminal's view options, kept in the settings; a change renders what the terminal
+// holds again.
+void MainWindow::createTerminalMenu()
+{
+    QMenu *terminal = menuBar()->addMenu(QStringLiteral("&Terminal"));
+    terminal->setObjectName(QStringLiteral("mnuTerminal"));
+    QAction *hex = addItem(terminal, "mnuTerminalHexView", QStringLiteral("&Hex View"));
+    hex->setCheckable(true);
+    connect(hex, &QAction::triggered, this, [this](bool on) {
+        m_settings.setHexView(on);
+        applyViewOptions();
+    });
+    QAction *stamps = addItem(terminal, "mnuTerminalTimeStamps", QStringLiteral("&Time Stamps"));
+    stamps->setCheckable(true);
+    connect(stamps, &QAction::triggered, this, [this](bool on) {
+        m_settings.setTimeStamps(on);
+        applyViewOptions();
+    });
+}
+
+void MainWindow::applyViewOptions()
+{
+    action(QStringLiteral("mnuTerminalHexView"))->setChecked(m_settings.hexView());
+    action(QStringLiteral("mnuTerminalTimeStamps"))->setChecked(m_settings.timeStamps());
+    if (m_terminal)
+        m_terminal->renderer().setViewOptions(TerminalSession::viewOptions(m_settings));
+}
+
 void MainWindow::initialize(const QString &commandLinePath)
 {
     initializeWindows(commandLinePath);
@@ -197,6 +228,7 @@ void MainWindow::initializeWindows(const QString &commandLinePath)
     action(QStringLiteral("mnuViewTerminal"))->setChecked(true);
     showStatus();
     showTerminal();
+    applyViewOptions();
     tile(Qt::Horizontal);
     if (m_terminal)
         m_terminal->setFocus();
@@ -263,6 +295,10 @@ TerminalWindow &MainWindow::showTerminal()
         auto *terminal = new TerminalWindow;
         terminal->store().setStatusSink(&m_statusLog);
         terminal->store().setMemoryWindow(qint64(m_settings.terminalMemoryMB()) * 1024 * 1024);
+        // The log of what arrived holds the bytes before they are rendered: a quarter will do.
+        terminal->renderer().log().bytes().setStatusSink(&m_statusLog);
+        terminal->renderer().log().bytes().setMemoryWindow(qint64(m_settings.terminalMemoryMB()) * 256 * 1024);
+        terminal->renderer().setViewOptions(TerminalSession::viewOptions(m_settings));
         // Typed keys go to the running program while a terminal handler is current; the
         // echo follows the settings of the moment.
         terminal->setSendHook([this, terminal](quint8 code) {
@@ -678,6 +714,7 @@ void MainWindow::saveStatus()
 void MainWindow::saveTerminal()
 {
     TerminalWindow &terminal = showTerminal();
+    terminal.renderer().finishRendering(); // the whole terminal, not the part rendered again so far
     windowCommands().saveTerminal(&terminal.store(), statusText(), m_fileDialogName);
 }
 
@@ -686,7 +723,10 @@ void MainWindow::print()
     PrintSources sources;
     sources.hexPath = m_hexFile.path();
     sources.statusText = [this] { return showStatus().text(); };
-    sources.terminal = [this]() -> const TerminalStore * { return &showTerminal().store(); };
+    sources.terminal = [this]() -> const TerminalStore * {
+        showTerminal().renderer().finishRendering();
+        return &showTerminal().store();
+    };
     windowCommands().print(sources, this);
 }
 

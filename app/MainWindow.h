@@ -122,6 +122,8 @@ protected:
 
 private:
     void createMenus();
+    void createTerminalMenu();
+    void applyViewOptions();
     WindowCommands windowCommands();
     QPrinter &printer();
     bool exchangeRunning() const;

@@ -11,6 +11,7 @@ class LinkDispatcher;
 class SerialPortSetup;
 class Settings;
 class TerminalSurface;
+struct TerminalViewOptions;
 
 // The terminal conversation with the program running on the board. Creating one hands the
 // line over to that program: the port is reopened at the terminal speed and the terminal is
@@ -37,6 +38,8 @@ public:
     // Whether creation got the port open at the terminal speed.
     bool portOpened() const { return m_portOpened; }
 
+    // The view options the settings hold.
+    static TerminalViewOptions viewOptions(const Settings &settings);
     // The baud rate a terminalSpeed text names, if it names one.
     static std::optional<qint32> terminalBaud(const QString &terminalSpeed);
     // The box text for a failed Send: "number: description".

@@ -13,6 +13,7 @@ const QString kTerminal = QStringLiteral("Terminal");
 const QString kFileList = QStringLiteral("FileList");
 const QString kWindow = QStringLiteral("Window");
 const QString kPorts = QStringLiteral("Ports");
+const QString kTools = QStringLiteral("Tools");
 
 QString recentKey(int n) { return QStringLiteral("Recent ") + QString::number(n); }
 QString portKey(int n) { return QStringLiteral("COM ") + QString::number(n); }
@@ -94,6 +95,9 @@ void Settings::loadPreferences(SettingsStore &store)
         m_ports[n - 1] = store.value(kPorts, portKey(n), defaultPortDevice(n));
     m_editor = store.value(kSettings, QStringLiteral("Editor"), QString());
     readInteger(store, kTerminal, QStringLiteral("Memory window MB"), "64", m_terminalMemoryMB, 1, 1024 * 1024);
+    m_hexView = readBoolean(store, kTools, QStringLiteral("HexView"), "False");
+    m_timeStamps = readBoolean(store, kTools, QStringLiteral("TimeStamps"), "False");
+    readInteger(store, kTools, QStringLiteral("StampGapMs"), "100", m_stampGapMs, 1, 3600000);
 }
 
 void Settings::restoreWorkspace(SettingsStore &store, WorkspaceHost &host)
@@ -136,6 +140,9 @@ void Settings::savePreferences(SettingsStore &store)
         store.setValue(kPorts, portKey(n), m_ports[n - 1]);
     store.setValue(kSettings, QStringLiteral("Editor"), m_editor);
     store.setValue(kTerminal, QStringLiteral("Memory window MB"), numberText(qint64(m_terminalMemoryMB)));
+    store.setValue(kTools, QStringLiteral("HexView"), booleanText(m_hexView));
+    store.setValue(kTools, QStringLiteral("TimeStamps"), booleanText(m_timeStamps));
+    store.setValue(kTools, QStringLiteral("StampGapMs"), numberText(qint64(m_stampGapMs)));
 }
 
 void Settings::saveWorkspace(SettingsStore &store, WorkspaceHost &host)

@@ -84,6 +84,15 @@ public:
     QString editor() const { return m_editor; }
     void setEditor(const QString &v) { m_editor = v; }
 
+    // The terminal's view options ("Tools" group): hex view, time stamps and the pause in
+    // milliseconds after which received data begins a new stamped line.
+    bool hexView() const { return m_hexView; }
+    void setHexView(bool v) { m_hexView = v; }
+    bool timeStamps() const { return m_timeStamps; }
+    void setTimeStamps(bool v) { m_timeStamps = v; }
+    int stampGapMs() const { return m_stampGapMs; }
+    void setStampGapMs(int v) { m_stampGapMs = v; }
+
     static constexpr int PortCount = 4;
 
 private:
@@ -101,4 +110,7 @@ private:
     QString m_ports[PortCount];
     QString m_editor;
     int m_terminalMemoryMB = 64;
+    bool m_hexView = false;
+    bool m_timeStamps = false;
+    int m_stampGapMs = 100;
 };

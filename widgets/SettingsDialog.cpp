@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSerialPortInfo>
+#include <QSpinBox>
 
 #include <cmath>
 #include <exception>
@@ -168,6 +169,20 @@ void SettingsDialog::buildControls()
     speedRow->addStretch(1);
     v2->addLayout(speedRow);
 
+    // Time stamps -------------------------------------------------------------------
+    auto *stampFrame = new QGroupBox(QStringLiteral("Time stamps"), this);
+    stampFrame->setObjectName(QStringLiteral("frameTimeStamps"));
+    auto *stampLabel = label("lblStampGap", QStringLiteral("Time-stamp &gap (ms):"), stampFrame);
+    m_stampGapSpin = new QSpinBox(stampFrame);
+    m_stampGapSpin->setObjectName(QStringLiteral("spnStampGap"));
+    m_stampGapSpin->setRange(1, 3600000);
+    m_stampGapSpin->setToolTip(QStringLiteral("Data after a pause longer than this begins a new stamped line"));
+    stampLabel->setBuddy(m_stampGapSpin);
+    auto *stampRow = new QHBoxLayout(stampFrame);
+    stampRow->addWidget(stampLabel);
+    stampRow->addWidget(m_stampGapSpin);
+    stampRow->addStretch(1);
+
     // Buttons ----------------------------------------------------------------------
     m_okButton = new QPushButton(QStringLiteral("&Ok"), this);
     m_okButton->setObjectName(QStringLiteral("cmdOk"));
@@ -179,6 +194,7 @@ void SettingsDialog::buildControls()
     auto *left = new QVBoxLayout;
     left->addWidget(m_frame1);
     left->addWidget(m_frame2);
+    left->addWidget(stampFrame);
     auto *right = new QVBoxLayout;
     right->addWidget(m_okButton);
     right->addWidget(m_cancelButton);
@@ -312,6 +328,7 @@ void SettingsDialog::initialize()
     runStep([&] { m_echoColorButton->setColor(ColorRef(s.echoColor())); });
     runStep([&] { m_asciiColorButton->setColor(ColorRef(s.asciiColor())); });
     runStep([&] { m_asciiBelowEdit->setEnabled(m_printAsciiBox->isChecked()); });
+    runStep([&] { m_stampGapSpin->setValue(s.stampGapMs()); });
 }
 
 void SettingsDialog::printAsciiToggled()
@@ -386,6 +403,7 @@ void SettingsDialog::applySettings()
     runStep([&] { s.setAsciiBelow(asciiBelowValue(m_asciiBelowEdit->text())); });
     runStep([&] { s.setEchoColor(qint32(m_echoColorButton->color())); });
     runStep([&] { s.setAsciiColor(qint32(m_asciiColorButton->color())); });
+    runStep([&] { s.setStampGapMs(m_stampGapSpin->value()); });
 
     runStep([&] {
         if (m_host.currentHandler() && m_host.currentHandlerIsTerminal())

@@ -14,6 +14,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class Settings;
 class ColorPicker;
 
@@ -94,6 +95,7 @@ public:
     ColorButton *echoColorButton() const { return m_echoColorButton; }
     ColorButton *asciiColorButton() const { return m_asciiColorButton; }
     QComboBox *terminalSpeedCombo() const { return m_terminalSpeedCombo; }
+    QSpinBox *stampGapSpin() const { return m_stampGapSpin; }
     QPushButton *okButton() const { return m_okButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     ColorPicker *colorPicker() const { return m_colorPicker; }
@@ -137,6 +139,7 @@ private:
     ColorButton *m_asciiColorButton;
     QLabel *m_label2;
     QComboBox *m_terminalSpeedCombo;
+    QSpinBox *m_stampGapSpin;
     QPushButton *m_okButton;
     QPushButton *m_cancelButton;
     ColorPicker *m_colorPicker = nullptr;
