@@ -7,4 +7,9 @@ set -eu
 cfg=$1 home=$2 dev=$3 baud=$4
 mkdir -p "$cfg/Corvade" "$home"
 printf '[Ports]\nCOM%%202=%s\n\n[Terminal]\nTerminal%%20speed=%s\n' "$dev" "$baud" >"$cfg/Corvade/Corvade.conf"
+# CORVADE_TOOLS: entries of the [Tools] group, e.g. "HexView=True" or "TimeStamps=True".
+if [ -n "${CORVADE_TOOLS-}" ]; then
+  printf '\n[Tools]\n' >>"$cfg/Corvade/Corvade.conf"
+  printf '%s\n' $CORVADE_TOOLS >>"$cfg/Corvade/Corvade.conf"
+fi
 printf ':00000001FF\r\n' >"$home/x.hex"
