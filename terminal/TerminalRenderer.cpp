@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 constexpr char CR = '\r';
@@ -66,6 +67,34 @@ void appendHexRow(QByteArray &out, qint64 offset, QByteArrayView bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
     char row[96];
+    if (bytes.size() >= RowBytes && offset < (qint64(1) << 32)) {
+        // The common case, a full row, without a test per byte: a flood of it is the norm.
+        static const auto pairs = [] {
+            std::array<std::array<char, 2>, 256> t{};
+            for (int b = 0; b < 256; ++b)
+                t[size_t(b)] = {digits[b >> 4], digits[b & 0xF]};
+            return t;
+        }();
+        for (int i = 0; i < 8; ++i)
+            row[i] = digits[(offset >> (28 - 4 * i)) & 0xF];
+        char *p = row + 8;
+        *p++ = ' ';
+        for (int i = 0; i < RowBytes; ++i) {
+            if (i % 8 == 0)
+                *p++ = ' ';
+            const auto b = static_cast<unsigned char>(bytes[i]);
+            *p++ = pairs[b][0];
+            *p++ = pairs[b][1];
+            *p++ = ' ';
+        }
+        *p++ = ' ';
+        for (int i = 0; i < RowBytes; ++i) {
+            const auto b = static_cast<unsigned char>(bytes[i]);
+            *p++ = b >= 0x20 && b < 0x7F ? char(b) : '.';
+        }
+        out.append(row, p - row);
+        return;
+    }
     int k = 0;
     int shift = 28;
     while (shift < 60 && (offset >> (shift + 4)) != 0) // offsets past 4 GB take more digits
@@ -195,9 +224,19 @@ void TerminalRenderer::renderStamped(QByteArrayView bytes, qint64 ms)
 {
     const int below = belowLimit(m_settings);
     const auto shownAsItself = [below](char c) { return static_cast<unsigned char>(c) >= below; };
-    const auto emitPiece = [this](QByteArrayView text, ColorRef color) { m_store.append(text, color); };
+    // Text in colour 0 and the stamps gather in m_out and go to the store in one piece.
+    m_out.truncate(0); // keeps the buffer
+    const auto emitPiece = [this](QByteArrayView text, ColorRef color) {
+        if (color == 0) {
+            m_out += text;
+            return;
+        }
+        m_store.append(m_out, 0);
+        m_out.truncate(0);
+        m_store.append(text, color);
+    };
     if (m_arrived && ms - m_lastMs > m_options.stampGapMs && !m_lineStart) {
-        m_store.append("\r", 0);
+        m_out += CR;
         m_lineStart = true;
         m_afterCR = true;
     }
@@ -208,9 +247,7 @@ void TerminalRenderer::renderStamped(QByteArrayView bytes, qint64 ms)
     while (i < n) {
         // An LF that joins the CR before it into one line end does not begin a line.
         if (m_lineStart && !(m_afterCR && bytes[i] == LF && shownAsItself(LF))) {
-            m_out.clear();
             appendStamp(m_out, ms);
-            m_store.append(m_out, 0);
             m_lineStart = false;
         }
         qsizetype j = i;
@@ -224,6 +261,7 @@ void TerminalRenderer::renderStamped(QByteArrayView bytes, qint64 ms)
         m_lineStart = m_lineStart || lineEnd;
         i = j;
     }
+    m_store.append(m_out, 0);
 }
 
 void TerminalRenderer::renderHex(QByteArrayView bytes, qint64 ms)
@@ -232,7 +270,8 @@ void TerminalRenderer::renderHex(QByteArrayView bytes, qint64 ms)
         m_store.truncate(m_partialAt);
         m_partialAt = -1;
     }
-    m_out.clear();
+    m_out.truncate(0); // keeps the buffer
+    m_out.reserve((bytes.size() / RowBytes + 2) * (RowBytes * 5 + 32));
     const auto emitRow = [this](QByteArrayView row, qint64 rowMs) {
         if (m_options.timeStamps)
             appendStamp(m_out, rowMs);
@@ -264,7 +303,7 @@ void TerminalRenderer::showPartialRow()
         return;
     // The open row grows with the next delivery, which takes it back and writes it again.
     m_partialAt = m_store.size();
-    m_out.clear();
+    m_out.truncate(0); // keeps the buffer
     if (m_options.timeStamps)
         appendStamp(m_out, m_rowMs);
     appendHexRow(m_out, m_rowOffset, m_row);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Before each run: Corvade has no device option, so its settings name the harness's pty as
 # COM 2 (the default port) with the terminal speed at the harness's baud rate, and a
-# one-record HEX file gives it something to load.
+# small HEX file gives it something to load.
 #   setup.sh CONFIG_DIR HOME_DIR DEVICE BAUD
 set -eu
 cfg=$1 home=$2 dev=$3 baud=$4
@@ -12,4 +12,5 @@ if [ -n "${CORVADE_TOOLS-}" ]; then
   printf '\n[Tools]\n' >>"$cfg/Corvade/Corvade.conf"
   printf '%s\n' $CORVADE_TOOLS >>"$cfg/Corvade/Corvade.conf"
 fi
-printf ':00000001FF\r\n' >"$home/x.hex"
+# One data record (a NOP at 0): a file without data is refused, and Run stays disabled.
+printf ':0100000000FF\r\n:00000001FF\r\n' >"$home/x.hex"
