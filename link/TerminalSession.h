@@ -18,8 +18,8 @@ struct TerminalViewOptions;
 // emptied. Received bytes are shown as they come; typed characters go out one by one.
 class TerminalSession : public LinkHandler {
 public:
-    // The terminal is shown through `surface`; the render settings are read from
-    // `settings` on every delivery, so a change in the settings dialog counts at once.
+    // The terminal is shown through `surface`; the render settings and view options are
+    // read from `settings` on every delivery, so a change in the settings dialog counts at once.
     TerminalSession(LinkDispatcher &link, SerialPortSetup &port, Readiness &state, const Settings &settings,
                 TerminalSurface &surface);
 
