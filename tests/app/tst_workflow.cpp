@@ -60,9 +60,9 @@ private slots:
         const auto text = [&store] { return store.text(0, store.size()); };
         QTRY_VERIFY_WITH_TIMEOUT(text().contains("Counting seconds\r<10>1\r"), 10000);
         w.action(QStringLiteral("mnuTerminalHexView"))->trigger();
-        // The run request's answer 0x03 comes first.
+        // The run request's answer 0x03 comes first; the LF after "1" may still be on its way.
         QVERIFY(text().startsWith("00000000  03 43 6F 75 6E 74 69 6E  67 20 73 65 63 6F 6E 64  .Counting second\r"
-                                  "00000010  73 0D 0A 31 0D 0A"));
+                                  "00000010  73 0D 0A 31 0D"));
         w.action(QStringLiteral("mnuTerminalHexView"))->trigger();
         QVERIFY(text().startsWith("<3>Counting seconds\r<10>1\r"));
         w.action(QStringLiteral("mnuTerminalTimeStamps"))->trigger();

@@ -267,7 +267,7 @@ private slots:
         TerminalRenderer a(fresh), b(store);
         b.log().bytes().setMemoryWindow(B);
         a.setViewOptions({true, true, 100});
-        QByteArray data(4 * 1024 * 1024, Qt::Uninitialized);
+        QByteArray data(8 * 1024 * 1024, Qt::Uninitialized); // far more than one step renders
         for (qsizetype i = 0; i < data.size(); ++i)
             data[i] = char(i * 7 / 3);
         for (TerminalRenderer *r : {&a, &b}) {
