@@ -10,6 +10,7 @@
 #include "link/RunLink.h"
 #include "link/SerialLink.h"
 #include "link/TerminalCapture.h"
+#include "link/TerminalSession.h"
 #include "shell/DesktopShell.h"
 #include "shell/TextEditor.h"
 #include "widgets/AboutDialog.h"
@@ -188,15 +189,38 @@ void MainWindow::createMenus()
             &MainWindow::showAbout);
 }
 
+// The Terminal menu: the view options, kept in the settings (a change renders what the
+// terminal holds again), then capture and sending a file.
 void MainWindow::createTerminalMenu()
 {
     QMenu *terminal = menuBar()->addMenu(QStringLiteral("&Terminal"));
     terminal->setObjectName(QStringLiteral("mnuTerminal"));
+    QAction *hex = addItem(terminal, "mnuTerminalHexView", QStringLiteral("&Hex View"));
+    hex->setCheckable(true);
+    connect(hex, &QAction::triggered, this, [this](bool on) {
+        m_settings.setHexView(on);
+        applyViewOptions();
+    });
+    QAction *stamps = addItem(terminal, "mnuTerminalTimeStamps", QStringLiteral("&Time Stamps"));
+    stamps->setCheckable(true);
+    connect(stamps, &QAction::triggered, this, [this](bool on) {
+        m_settings.setTimeStamps(on);
+        applyViewOptions();
+    });
+    terminal->addSeparator();
     QAction *capture = addItem(terminal, "mnuTerminalCapture", QStringLiteral("&Capture..."));
     capture->setCheckable(true);
     connect(capture, &QAction::triggered, this, &MainWindow::toggleCapture);
     connect(addItem(terminal, "mnuTerminalSendFile", QStringLiteral("Send &File...")), &QAction::triggered, this,
             &MainWindow::sendFile);
+}
+
+void MainWindow::applyViewOptions()
+{
+    action(QStringLiteral("mnuTerminalHexView"))->setChecked(m_settings.hexView());
+    action(QStringLiteral("mnuTerminalTimeStamps"))->setChecked(m_settings.timeStamps());
+    if (m_terminal)
+        m_terminal->renderer().setViewOptions(TerminalSession::viewOptions(m_settings));
 }
 
 void MainWindow::initialize(const QString &commandLinePath)
@@ -215,6 +239,7 @@ void MainWindow::initializeWindows(const QString &commandLinePath)
     action(QStringLiteral("mnuViewTerminal"))->setChecked(true);
     showStatus();
     showTerminal();
+    applyViewOptions();
     tile(Qt::Horizontal);
     if (m_terminal)
         m_terminal->setFocus();
@@ -281,6 +306,10 @@ TerminalWindow &MainWindow::showTerminal()
         auto *terminal = new TerminalWindow;
         terminal->store().setStatusSink(&m_statusLog);
         terminal->store().setMemoryWindow(qint64(m_settings.terminalMemoryMB()) * 1024 * 1024);
+        // The log of what arrived holds the bytes before they are rendered: a quarter will do.
+        terminal->renderer().log().bytes().setStatusSink(&m_statusLog);
+        terminal->renderer().log().bytes().setMemoryWindow(qint64(m_settings.terminalMemoryMB()) * 256 * 1024);
+        terminal->renderer().setViewOptions(TerminalSession::viewOptions(m_settings));
         // Typed keys go to the running program while a terminal handler is current; the
         // echo follows the settings of the moment.
         terminal->setSendHook([this, terminal](quint8 code) {
@@ -705,6 +734,7 @@ void MainWindow::saveStatus()
 void MainWindow::saveTerminal()
 {
     TerminalWindow &terminal = showTerminal();
+    terminal.renderer().finishRendering(); // the whole terminal, not the part rendered again so far
     windowCommands().saveTerminal(&terminal.store(), statusText(), m_fileDialogName);
 }
 
@@ -713,7 +743,10 @@ void MainWindow::print()
     PrintSources sources;
     sources.hexPath = m_hexFile.path();
     sources.statusText = [this] { return showStatus().text(); };
-    sources.terminal = [this]() -> const TerminalStore * { return &showTerminal().store(); };
+    sources.terminal = [this]() -> const TerminalStore * {
+        showTerminal().renderer().finishRendering();
+        return &showTerminal().store();
+    };
     windowCommands().print(sources, this);
 }
 

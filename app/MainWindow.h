@@ -137,6 +137,7 @@ private:
     void createTerminalMenu();
     void showCaptureState();
     void stopTerminalTools();
+    void applyViewOptions();
     WindowCommands windowCommands();
     QPrinter &printer();
     bool exchangeRunning() const;

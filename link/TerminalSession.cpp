@@ -35,6 +35,15 @@ TerminalSession::TerminalSession(LinkDispatcher &link, SerialPortSetup &port, Re
     clear();
 }
 
+TerminalViewOptions TerminalSession::viewOptions(const Settings &settings)
+{
+    TerminalViewOptions options;
+    options.hexView = settings.hexView();
+    options.timeStamps = settings.timeStamps();
+    options.stampGapMs = settings.stampGapMs();
+    return options;
+}
+
 std::optional<qint32> TerminalSession::terminalBaud(const QString &terminalSpeed)
 {
     bool ok = false;
@@ -61,6 +70,7 @@ void TerminalSession::receive(const QByteArray &bytes)
     render.asciiColor = ColorRef(m_settings.asciiColor());
     TerminalRenderer &renderer = m_surface.renderer();
     renderer.setSettings(render);
+    renderer.setViewOptions(viewOptions(m_settings));
     renderer.receive(bytes);
 }
 

@@ -12,14 +12,15 @@ class LinkDispatcher;
 class SerialPortSetup;
 class TerminalCapture;
 class TerminalSurface;
+struct TerminalViewOptions;
 
 // The terminal conversation with the program running on the board. Creating one hands the
 // line over to that program: the port is reopened at the terminal speed and the terminal is
 // emptied. Received bytes are shown as they come; typed characters go out one by one.
 class TerminalSession : public LinkHandler {
 public:
-    // The terminal is shown through `surface`; the render settings are read from
-    // `settings` on every delivery, so a change in the settings dialog counts at once.
+    // The terminal is shown through `surface`; the render settings and view options are
+    // read from `settings` on every delivery, so a change in the settings dialog counts at once.
     TerminalSession(LinkDispatcher &link, SerialPortSetup &port, Readiness &state, const Settings &settings,
                 TerminalSurface &surface);
 
@@ -48,6 +49,8 @@ public:
     // Whether creation got the port open at the terminal speed.
     bool portOpened() const { return m_portOpened; }
 
+    // The view options the settings hold.
+    static TerminalViewOptions viewOptions(const Settings &settings);
     // The baud rate a terminalSpeed text names, if it names one.
     static std::optional<qint32> terminalBaud(const QString &terminalSpeed);
     // The box text for a failed Send: "number: description".

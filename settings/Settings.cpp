@@ -98,6 +98,9 @@ void Settings::loadPreferences(SettingsStore &store)
     m_enterSends = enterSendsValue(store.value(kTools, QStringLiteral("EnterSends"), QStringLiteral("CR")));
     readInteger(store, kTools, QStringLiteral("CodeMemoryKB"), "64", m_codeMemoryKB, MinCodeMemoryKB,
                 MaxCodeMemoryKB);
+    m_hexView = readBoolean(store, kTools, QStringLiteral("HexView"), "False");
+    m_timeStamps = readBoolean(store, kTools, QStringLiteral("TimeStamps"), "False");
+    readInteger(store, kTools, QStringLiteral("StampGapMs"), "100", m_stampGapMs, 1, 3600000);
 }
 
 void Settings::restoreWorkspace(SettingsStore &store, WorkspaceHost &host)
@@ -142,6 +145,9 @@ void Settings::savePreferences(SettingsStore &store)
     store.setValue(kTerminal, QStringLiteral("Memory window MB"), numberText(qint64(m_terminalMemoryMB)));
     store.setValue(kTools, QStringLiteral("EnterSends"), enterSendsText(m_enterSends));
     store.setValue(kTools, QStringLiteral("CodeMemoryKB"), numberText(qint64(m_codeMemoryKB)));
+    store.setValue(kTools, QStringLiteral("HexView"), booleanText(m_hexView));
+    store.setValue(kTools, QStringLiteral("TimeStamps"), booleanText(m_timeStamps));
+    store.setValue(kTools, QStringLiteral("StampGapMs"), numberText(qint64(m_stampGapMs)));
 }
 
 QString Settings::enterSendsText(EnterSends v)

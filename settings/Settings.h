@@ -89,6 +89,14 @@ public:
     void setCodeMemoryKB(int v) { m_codeMemoryKB = v; }
     static constexpr int MinCodeMemoryKB = 1;
     static constexpr int MaxCodeMemoryKB = 16384;
+    // The terminal's view options ("Tools" group): hex view, time stamps and the pause in
+    // milliseconds after which received data begins a new stamped line.
+    bool hexView() const { return m_hexView; }
+    void setHexView(bool v) { m_hexView = v; }
+    bool timeStamps() const { return m_timeStamps; }
+    void setTimeStamps(bool v) { m_timeStamps = v; }
+    int stampGapMs() const { return m_stampGapMs; }
+    void setStampGapMs(int v) { m_stampGapMs = v; }
 
     static constexpr int PortCount = 4;
 
@@ -117,4 +125,7 @@ private:
     int m_terminalMemoryMB = 64;
     EnterSends m_enterSends = EnterSends::CR;
     int m_codeMemoryKB = 64;
+    bool m_hexView = false;
+    bool m_timeStamps = false;
+    int m_stampGapMs = 100;
 };

@@ -23,6 +23,26 @@ constexpr char LF = '\n';
 
 QString spillPrefix() { return QStringLiteral("terminal-"); }
 
+// The first CR or LF in [p, end), or end. Most bytes are neither, so eight are looked at
+// a step: a byte of the word equal to c has a zero in the word XOR c repeated.
+const char *nextLineEnd(const char *p, const char *end)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 highs = 0x8080808080808080ULL;
+    while (end - p >= 8) {
+        quint64 w;
+        std::memcpy(&w, p, 8);
+        const quint64 cr = w ^ (ones * quint8(CR));
+        const quint64 lf = w ^ (ones * quint8(LF));
+        if ((((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs)
+            break;
+        p += 8;
+    }
+    while (p < end && *p != CR && *p != LF)
+        ++p;
+    return p;
+}
+
 QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
 // An unnamed file in folder, readable by this process alone: nobody can open it by name,
@@ -179,23 +199,63 @@ void TerminalStore::append(QByteArrayView bytes, ColorRef color)
         const qint64 pos = m_size;
         m_size += take;
         // The line index may add a block here, so b and d are not used below.
-        char last = m_lastChar;
-        for (qint64 i = 0; i < take; ++i) {
-            const char c = p[i];
-            if (c == LF) {
-                if (last == CR)
-                    popLineStart();
-                pushLineStart(pos + i + 1);
-            } else if (c == CR) {
-                pushLineStart(pos + i + 1);
-            }
-            last = c;
+        for (const char *e = nextLineEnd(p, p + take); e != p + take; e = nextLineEnd(e + 1, p + take)) {
+            if (*e == LF && (e == p ? m_lastChar : e[-1]) == CR)
+                popLineStart();
+            pushLineStart(pos + (e - p) + 1);
         }
-        m_lastChar = last;
+        m_lastChar = p[take - 1];
         p += take;
         n -= take;
     }
     m_maxLine = std::max(m_maxLine, m_size - m_lastLineStart);
+    if (m_batchDepth > 0)
+        m_batchAppended = true;
+    else
+        emit appended();
+}
+
+void TerminalStore::truncate(qint64 newSize)
+{
+    newSize = std::clamp<qint64>(newSize, 0, m_size);
+    if (newSize == m_size)
+        return;
+    // A line start lies in the block of its position, so the block holding newSize stays,
+    // even when newSize is its first byte.
+    const size_t last = size_t(newSize / BlockSize);
+    if (last < size_t(m_firstResident)) {
+        // Take the block back into memory; the spill file's tail from it on is free again.
+        dataOf(qint64(last));
+        m_spillEnd = m_blocks[last].fileOffset;
+        m_blocks[last].fileOffset = -1;
+        m_firstResident = qint64(last);
+    }
+    m_loaded.erase(std::remove_if(m_loaded.begin(), m_loaded.end(), [last](qint64 k) { return k >= qint64(last); }),
+                   m_loaded.end());
+    const bool blocksGo = last + 1 < m_blocks.size();
+    m_blocks.resize(last + 1);
+    Block &b = m_blocks.back();
+    Data &d = *b.data;
+    const auto keep = quint32(newSize - qint64(last) * BlockSize);
+    b.size = keep;
+    while (!d.runs.empty() && d.runs.back().offset >= keep)
+        d.runs.pop_back();
+    while (!d.lines.empty() && d.lines.back() > keep)
+        d.lines.pop_back();
+    m_size = newSize;
+    m_lastChar = newSize > 0 ? at(newSize - 1) : 0;
+    // The start after a CR was taken back when an LF joined it; without the LF it is there again.
+    if (m_lastChar == CR && (d.lines.empty() || d.lines.back() != keep))
+        d.lines.push_back(quint16(keep));
+    b.lineCount = quint32(d.lines.size());
+    m_lineCount = b.firstLine + b.lineCount;
+    m_lastLineStart = m_lineCount == b.firstLine ? line(m_lineCount - 1).begin
+                                                 : qint64(last) * BlockSize + d.lines.back();
+    if (blocksGo) { // the newest block is another one now
+        m_residentFull = 0;
+        for (qint64 i = m_firstResident; i < qint64(last); ++i)
+            m_residentFull += blockMemory(m_blocks[size_t(i)]);
+    }
     if (m_batchDepth > 0)
         m_batchAppended = true;
     else

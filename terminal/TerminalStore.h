@@ -73,6 +73,10 @@ public:
     void setSpillDevice(QIODevice *device);
 
     void append(QByteArrayView bytes, ColorRef color);
+    // Takes the text back to its first newSize bytes, as if the rest had never been
+    // appended (the longest line's length stays). Meant for the end: a cut that reaches
+    // into a spilled block reads that block back.
+    void truncate(qint64 newSize);
     void clear();
 
     qint64 size() const { return m_size; }

@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QSerialPortInfo>
+#include <QSpinBox>
 
 #include <cmath>
 #include <exception>
@@ -195,6 +196,19 @@ void SettingsDialog::buildControls()
     hexRow->addWidget(codeMemoryLabel);
     hexRow->addWidget(m_codeMemorySpin);
     hexRow->addStretch(1);
+    // Time stamps -------------------------------------------------------------------
+    auto *stampFrame = new QGroupBox(QStringLiteral("Time stamps"), this);
+    stampFrame->setObjectName(QStringLiteral("frameTimeStamps"));
+    auto *stampLabel = label("lblStampGap", QStringLiteral("Time-stamp &gap (ms):"), stampFrame);
+    m_stampGapSpin = new QSpinBox(stampFrame);
+    m_stampGapSpin->setObjectName(QStringLiteral("spnStampGap"));
+    m_stampGapSpin->setRange(1, 3600000);
+    m_stampGapSpin->setToolTip(QStringLiteral("Data after a pause longer than this begins a new stamped line"));
+    stampLabel->setBuddy(m_stampGapSpin);
+    auto *stampRow = new QHBoxLayout(stampFrame);
+    stampRow->addWidget(stampLabel);
+    stampRow->addWidget(m_stampGapSpin);
+    stampRow->addStretch(1);
 
     // Buttons ----------------------------------------------------------------------
     m_okButton = new QPushButton(QStringLiteral("&Ok"), this);
@@ -209,6 +223,7 @@ void SettingsDialog::buildControls()
     left->addWidget(m_frame2);
     left->addWidget(keys);
     left->addWidget(hexFrame);
+    left->addWidget(stampFrame);
     auto *right = new QVBoxLayout;
     right->addWidget(m_okButton);
     right->addWidget(m_cancelButton);
@@ -345,6 +360,7 @@ void SettingsDialog::initialize()
     runStep([&] { m_asciiBelowEdit->setEnabled(m_printAsciiBox->isChecked()); });
     runStep([&] { m_enterSendsCombo->setCurrentIndex(int(s.enterSends())); });
     runStep([&] { m_codeMemorySpin->setValue(s.codeMemoryKB()); });
+    runStep([&] { m_stampGapSpin->setValue(s.stampGapMs()); });
 }
 
 void SettingsDialog::printAsciiToggled()
@@ -432,6 +448,7 @@ void SettingsDialog::applySettings()
     runStep([&] { s.setAsciiColor(qint32(m_asciiColorButton->color())); });
     runStep([&] { s.setEnterSends(Settings::EnterSends(m_enterSendsCombo->currentIndex())); });
     runStep([&] { s.setCodeMemoryKB(m_codeMemorySpin->value()); });
+    runStep([&] { s.setStampGapMs(m_stampGapSpin->value()); });
 
     runStep([&] {
         if (m_host.currentHandler() && m_host.currentHandlerIsTerminal())

@@ -99,6 +99,7 @@ public:
     ColorButton *asciiColorButton() const { return m_asciiColorButton; }
     QComboBox *terminalSpeedCombo() const { return m_terminalSpeedCombo; }
     QComboBox *enterSendsCombo() const { return m_enterSendsCombo; }
+    QSpinBox *stampGapSpin() const { return m_stampGapSpin; }
     QPushButton *okButton() const { return m_okButton; }
     QPushButton *cancelButton() const { return m_cancelButton; }
     ColorPicker *colorPicker() const { return m_colorPicker; }
@@ -147,6 +148,7 @@ private:
     QLabel *m_label2;
     QComboBox *m_terminalSpeedCombo;
     QComboBox *m_enterSendsCombo;
+    QSpinBox *m_stampGapSpin;
     QPushButton *m_okButton;
     QPushButton *m_cancelButton;
     ColorPicker *m_colorPicker = nullptr;

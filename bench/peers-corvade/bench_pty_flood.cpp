@@ -6,7 +6,7 @@
 //
 // Prints the consumption rate, the main thread's CPU per MB, the deliveries' mean size,
 // the longest event-loop turn, the frames painted and the key round trips.
-//   bench_pty_flood [MB] [text|ctrl]
+//   bench_pty_flood [MB] [text|ctrl] [plain|hex|stamps]
 #include "core/StatusSink.h"
 #include "link/LinkDispatcher.h"
 #include "link/QtRequestTimer.h"
@@ -132,6 +132,8 @@ int main(int argc, char **argv)
     w.resize(1000, 700);
     w.show();
     w.renderer().setSettings({true, 13, 0x0000C0});
+    const QByteArray view = argc > 3 ? QByteArray(argv[3]) : QByteArray();
+    w.renderer().setViewOptions({view == "hex", view == "stamps", 100});
     w.setSendHook([&link](quint8 c) { return link.write(QByteArray(1, char(c))).ok(); });
     auto handler = std::make_shared<ShowHandler>(w.renderer());
     dispatcher.setCurrentHandler(handler);
@@ -275,6 +277,7 @@ int main(int argc, char **argv)
     TerminalStore bare;
     TerminalRenderer renderer(bare);
     renderer.setSettings(w.renderer().settings());
+    renderer.setViewOptions(w.renderer().viewOptions());
     const qsizetype piece = std::max<qsizetype>(1, qsizetype(total / std::max<qint64>(1, handler->deliveries)));
     const double bare0 = threadCpuSeconds();
     for (qsizetype at = 0; at < data.size(); at += piece)

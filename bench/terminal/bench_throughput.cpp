@@ -1,5 +1,6 @@
 // Feeds 10 MB of mixed board output through the renderer, store and an offscreen view,
-// one delivery per event-loop turn, and prints rates, the longest stall and memory.
+// one delivery per event-loop turn, and prints rates, the longest stall and memory; then
+// switches the hex view over all of it. --hex and --stamps feed it with those views on.
 #include "BenchUtil.h"
 #include "widgets/TerminalView.h"
 #include "widgets/TerminalWindow.h"
@@ -24,6 +25,12 @@ int main(int argc, char **argv)
     w.resize(800, 600);
     w.show();
     w.renderer().setSettings({true, 13, 0x0000C0});
+    TerminalViewOptions view;
+    for (int i = 1; i < argc; ++i) {
+        view.hexView = view.hexView || qstrcmp(argv[i], "--hex") == 0;
+        view.timeStamps = view.timeStamps || qstrcmp(argv[i], "--stamps") == 0;
+    }
+    w.renderer().setViewOptions(view);
     const qint64 rssBefore = procStatusBytes("VmRSS:");
 
     // Serial reads deliver whatever arrived since the last one: mostly small pieces,
@@ -92,10 +99,36 @@ int main(int argc, char **argv)
     std::printf("  resident growth: %.1f MB (%.3f bytes per character)\n", double(rssAfter - rssBefore) / MB,
                 double(rssAfter - rssBefore) / double(s.size()));
 
+    // Switching the hex view renders everything held again, a step per event-loop turn.
+    TerminalViewOptions switched = view;
+    switched.hexView = !view.hexView;
+    QElapsedTimer switching, turn;
+    qint64 longestTurn = 0;
+    switching.start();
+    w.renderer().setViewOptions(switched);
+    const qint64 firstStep = switching.nsecsElapsed();
+    turn.start();
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestTurn = std::max(longestTurn, turn.nsecsElapsed());
+        turn.restart();
+        if (!w.renderer().rendering())
+            app.quit();
+    });
+    ticker.start();
+    app.exec();
+    const double switchMs = switching.nsecsElapsed() / 1e6;
+    std::printf("  hex view switched %s over %.1f MB held: whole after %.0f ms (%.0f MB/s); first step %.2f ms, "
+                "longest turn %.2f ms\n",
+                switched.hexView ? "on" : "off", double(Total) / MB, switchMs, double(Total) / MB / (switchMs / 1e3),
+                firstStep / 1e6, longestTurn / 1e6);
+
     // The store alone, without the event loop: the same data, first MB against the tenth.
     TerminalStore bare;
     TerminalRenderer r(bare);
     r.setSettings({true, 13, 0x0000C0});
+    r.setViewOptions(view);
     QElapsedTimer t;
     qint64 firstMb = 0, tenthMb = 0;
     offset = 0;

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QtTest>
@@ -152,6 +153,33 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(readFile(echo).size(), content.size(), 20000);
         QCOMPARE(readFile(echo), content);
+    }
+
+    // The Terminal menu's views while counter.hex counts: what is held is shown again as
+    // hex rows, then plain, then stamped, and lines that come later are stamped as well.
+    void viewsRenderAgain()
+    {
+        MainWindow &w = m_rig.start({}, QStringLiteral(CORVADE_EXAMPLES_DIR "/counter.hex"));
+        w.action(QStringLiteral("mnuKernelDownloadRun"))->trigger();
+        TerminalStore &store = w.terminalWindow()->store();
+        const auto text = [&store] { return store.text(0, store.size()); };
+        QTRY_VERIFY_WITH_TIMEOUT(text().contains("Counting seconds\r<10>1\r"), 10000);
+        w.action(QStringLiteral("mnuTerminalHexView"))->trigger();
+        // The run request's answer 0x03 comes first; the LF after "1" may still be on its way.
+        QVERIFY(text().startsWith("00000000  03 43 6F 75 6E 74 69 6E  67 20 73 65 63 6F 6E 64  .Counting second\r"
+                                  "00000010  73 0D 0A 31 0D"));
+        w.action(QStringLiteral("mnuTerminalHexView"))->trigger();
+        QVERIFY(text().startsWith("<3>Counting seconds\r<10>1\r"));
+        w.action(QStringLiteral("mnuTerminalTimeStamps"))->trigger();
+        // The line feed after each number waits a second for the next: the pause begins a line.
+        const qint64 lines = store.lineCount();
+        QTRY_VERIFY_WITH_TIMEOUT(store.lineCount() > lines + 1, 5000);
+        const QRegularExpression stamped(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] (<3>Counting seconds|(<10>)?\\d*)$"));
+        for (qint64 i = 0; i + 1 < store.lineCount(); ++i) {
+            const QString line = QString::fromLatin1(store.text(store.line(i).begin, store.line(i).end));
+            QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+        }
+        QVERIFY(m_rig.app->settings().timeStamps() && !m_rig.app->settings().hexView());
     }
 };
 

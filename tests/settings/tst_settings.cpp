@@ -109,7 +109,8 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::newRow("booleans") << QStringList{"Terminal/Echo=true>False", "Terminal/Print ASCII= True>False",
                                                  "Settings/Reload Hex=True>True", "Terminal/Use External=1>False",
-                                                 "Settings/Reload Hex on Focus=False>False"};
+                                                 "Settings/Reload Hex on Focus=False>False", "Tools/HexView=True>True",
+                                                 "Tools/TimeStamps=true>False"};
         QTest::newRow("number texts") << QStringList{"Terminal/ASCII Below=  +42> 42", "Terminal/Echo Color=12abc> 12",
                                                      "Terminal/ASCII Color=1e5> 1", "Settings/Seriel Port=1 2> 1",
                                                      "Terminal/Memory window MB=-> 64", "Tools/CodeMemoryKB=-> 64"};
@@ -120,11 +121,12 @@ private slots:
             "Terminal/ASCII Below=255.4> 255", "Terminal/Echo Color=2147483647> 2147483647",
             "Settings/Seriel Port=-32768>-32768", "Terminal/Memory window MB=1048576> 1048576",
             "Tools/CodeMemoryKB=16384> 16384",
-            "Terminal/ASCII Color=-2147483648>-2147483648", "Terminal/Terminal speed=9600 >9600 "};
+            "Terminal/ASCII Color=-2147483648>-2147483648", "Terminal/Terminal speed=9600 >9600 ",
+            "Tools/StampGapMs=3600000> 3600000"};
         QTest::newRow("past the edges") << QStringList{
             "Terminal/ASCII Below=255.5> 13", "Terminal/Echo Color=2147483648> 0", "Settings/Seriel Port=32768> 2",
             "Terminal/Memory window MB=1048577> 64", "Terminal/ASCII Color=-2147483649> 0",
-            "Tools/CodeMemoryKB=16385> 64"};
+            "Tools/CodeMemoryKB=16385> 64", "Tools/StampGapMs=0> 100"};
         QTest::newRow("line end of Enter") << QStringList{"Tools/EnterSends= crlf>CRLF"};
     }
     void loadThenSave()

@@ -149,6 +149,140 @@ private slots:
         }
     }
 
+    // Taking text back leaves the store as if only what stays had been appended, also
+    // between a CR and its LF, at a block edge, and into a block in the spill file.
+    void truncate_data()
+    {
+        QTest::addColumn<qint64>("cut");
+        const QByteArray text = QByteArray("ab\r\ncd\r") + QByteArray(2 * B, 'x') + "\r\n\n\r" + QByteArray(B / 2, 'y');
+        QTest::newRow("in the newest block") << text.size() - 3;
+        QTest::newRow("between CR and LF") << qint64(text.indexOf("\r\n\n") + 1);
+        QTest::newRow("at a block edge") << 2 * B;
+        QTest::newRow("into a spilled block") << B - 2;
+        QTest::newRow("all") << qint64(0);
+    }
+    void truncate()
+    {
+        QFETCH(qint64, cut);
+        const QByteArray text = QByteArray("ab\r\ncd\r") + QByteArray(2 * B, 'x') + "\r\n\n\r" + QByteArray(B / 2, 'y');
+        const auto fill = [&text](TerminalStore &s, qint64 upTo) {
+            for (qint64 at = 0; at < upTo; at += 1000)
+                s.append(text.mid(at, std::min<qint64>(1000, upTo - at)), ColorRef(at / 1000 % 3));
+            s.append("\ntail", Red);
+        };
+        QTemporaryDir dir;
+        TerminalStore cutBack, fresh;
+        cutBack.setMemoryWindow(B);
+        cutBack.setSpillFolder(dir.path());
+        fill(cutBack, text.size());
+        QVERIFY(cutBack.spilledBlocks() > 0);
+        cutBack.truncate(cut);
+        cutBack.append("\ntail", Red);
+        fill(fresh, cut);
+        QCOMPARE(all(cutBack), all(fresh));
+        QCOMPARE(allLines(cutBack), allLines(fresh));
+        const auto runs = [](const TerminalStore &s) {
+            QList<qint64> out;
+            for (const auto &r : s.runs(0, s.size()))
+                out << r.begin << r.end << r.color;
+            return out;
+        };
+        QCOMPARE(runs(cutBack), runs(fresh));
+    }
+
+    // The hex view and time stamps, on from the start or switched on over what is held,
+    // give the same text (and a save holds it); switched off again, the plain text.
+    void views_data()
+    {
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<bool>("stamps");
+        QTest::addColumn<int>("below");
+        QTest::addColumn<QByteArrayList>("deliveries"); // "=x": the echo of a typed key
+        QTest::addColumn<QList<int>>("times");          // ms after 12:34:56.000
+        QTest::addColumn<QByteArray>("text");
+        const auto row = [](QByteArray head, QByteArray text) { return head + QByteArray(60 - head.size(), ' ') + text; };
+        QTest::newRow("hex: a short last row, bytes past 0x7F, no echo")
+            << true << false << 13 << QByteArrayList{"Hello, world!\r\n", "=x", QByteArray("\0\x80\xff" "A", 4)}
+            << QList<int>{0, 0, 0}
+            << "00000000  48 65 6C 6C 6F 2C 20 77  6F 72 6C 64 21 0D 0A 00  Hello, world!...\r"
+                + row("00000010  80 FF 41", "..A");
+        QTest::newRow("hex rows stamped by their first byte")
+            << true << true << 13 << QByteArrayList{"0123456789", "ABCDEFGHIJ"} << QList<int>{0, 5}
+            << "[12:34:56.000] 00000000  30 31 32 33 34 35 36 37  38 39 41 42 43 44 45 46  0123456789ABCDEF\r"
+                   "[12:34:56.005] " + row("00000010  47 48 49 4A", "GHIJ");
+        QTest::newRow("stamps after CR; <10> is no line end")
+            << false << true << 13 << QByteArrayList{"ab\rc", "=x", "d\r\ne"} << QList<int>{0, 0, 5}
+            << QByteArray("[12:34:56.000] ab\r[12:34:56.000] cxd\r[12:34:56.005] <10>e");
+        QTest::newRow("stamps: CR LF is one line end")
+            << false << true << 0 << QByteArrayList{"a\r", "\nb\nc"} << QList<int>{0, 1}
+            << QByteArray("[12:34:56.000] a\r\n[12:34:56.001] b\n[12:34:56.001] c");
+        QTest::newRow("stamps at a gap, once")
+            << false << true << 13 << QByteArrayList{"ab", "cd", "ef\r", "g"} << QList<int>{0, 100, 201, 900}
+            << QByteArray("[12:34:56.000] abcd\r[12:34:56.201] ef\r[12:34:56.900] g");
+    }
+    void views()
+    {
+        QFETCH(bool, hex);
+        QFETCH(bool, stamps);
+        QFETCH(int, below);
+        QFETCH(QByteArrayList, deliveries);
+        QFETCH(QList<int>, times);
+        QFETCH(QByteArray, text);
+        const qint64 base = QDateTime(QDate(2026, 3, 1), QTime(12, 34, 56)).toMSecsSinceEpoch();
+        const TerminalViewOptions plain, shown{hex, stamps, 100};
+        QByteArray rendered[4]; // shown from the start, switched on, on and off, plain
+        for (int way = 0; way < 4; ++way) {
+            TerminalStore store;
+            TerminalRenderer r(store);
+            r.setSettings({true, below, Red});
+            qint64 now = 0;
+            r.setClock([&now] { return now; });
+            r.setViewOptions(way == 0 ? shown : plain);
+            for (qsizetype i = 0; i < deliveries.size(); ++i) {
+                now = base + times[i];
+                if (deliveries[i].startsWith('='))
+                    r.addText(QByteArrayView(deliveries[i]).sliced(1), Red);
+                else
+                    r.receive(deliveries[i]);
+            }
+            if (way == 1 || way == 2)
+                r.setViewOptions(shown);
+            if (way == 2)
+                r.setViewOptions(plain);
+            QVERIFY(!r.rendering()); // a small terminal at once
+            rendered[way] = all(store);
+            QBuffer saved;
+            QVERIFY(saved.open(QIODevice::WriteOnly) && writeTerminalText(store, saved).ok);
+            QCOMPARE(saved.data(), QByteArray(rendered[way]).replace("\r\n", "\n").replace('\r', '\n'));
+        }
+        QCOMPARE(rendered[0], text);
+        QCOMPARE(rendered[1], rendered[0]);
+        QCOMPARE(rendered[2], rendered[3]);
+    }
+
+    // A large terminal renders again a step at a time, from a log partly in its spill file;
+    // what arrives meanwhile follows in order.
+    void rendersAgainInSteps()
+    {
+        TerminalStore fresh, store;
+        TerminalRenderer a(fresh), b(store);
+        b.log().bytes().setMemoryWindow(B);
+        a.setViewOptions({true, true, 100});
+        QByteArray data(8 * 1024 * 1024, Qt::Uninitialized); // far more than one step renders
+        for (qsizetype i = 0; i < data.size(); ++i)
+            data[i] = char(i * 7 / 3);
+        for (TerminalRenderer *r : {&a, &b}) {
+            r->setClock([] { return qint64(0); });
+            r->receive(data);
+        }
+        b.setViewOptions({true, true, 100});
+        QVERIFY(b.rendering() && store.size() < fresh.size());
+        for (TerminalRenderer *r : {&a, &b})
+            r->receive("tail");
+        QTRY_VERIFY(!b.rendering());
+        QCOMPARE(all(store), all(fresh));
+    }
+
     // Beyond the memory window the oldest blocks go to a spill file, read back a few at a
     // time, and the file goes with the store; it is the user's alone and has no name. A spill
     // that fails is reported once, with the system's reason, and the text stays in memory.
