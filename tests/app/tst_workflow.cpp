@@ -127,9 +127,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(store.text(0, store.size()).contains(tool == "capture" ? "comes back." : "Type help."), 10000);
         if (tool == "capture") {
             QVERIFY(w.terminalWindow()->keyPress('a') && w.terminalWindow()->keyPress(13));
-            // Written by the flush tick while the capture runs; first the kernel's run answer.
+            // Written by the flush tick while the capture runs; first the kernel's run answer
+            // when the terminal had it too (it comes with the greeting or on its own).
+            const QByteArray answer = store.text(0, 3) == "<3>" ? "\x03" : "";
             QTRY_COMPARE_WITH_TIMEOUT(readFile(captured),
-                                      "\x03Hello from the 8051!\r\nType something and it comes back.\r\na\r\n", 5000);
+                                      answer + "Hello from the 8051!\r\nType something and it comes back.\r\na\r\n", 5000);
             auto *size = w.statusBar()->findChild<QLabel *>(QStringLiteral("captureSize"));
             QVERIFY(size && size->isVisible() && size->text().startsWith("Capture: capture.bin "));
             w.action(QStringLiteral("mnuTerminalCapture"))->trigger();
@@ -164,17 +166,25 @@ private slots:
         TerminalStore &store = w.terminalWindow()->store();
         const auto text = [&store] { return store.text(0, store.size()); };
         QTRY_VERIFY_WITH_TIMEOUT(text().contains("Counting seconds\r<10>1\r"), 10000);
+        // The run request's answer 0x03 reaches the terminal when it comes in one piece with
+        // the program's first output, and the run request alone otherwise; the LF after "1"
+        // may still be on its way.
+        const bool answerShown = text().startsWith("<3>");
+        const QByteArray plain = (answerShown ? "<3>" : "") + QByteArray("Counting seconds\r<10>1\r");
+        const QByteArray hex = answerShown ? "00000000  03 43 6F 75 6E 74 69 6E  67 20 73 65 63 6F 6E 64  .Counting second\r"
+                                             "00000010  73 0D 0A 31 0D"
+                                           : "00000000  43 6F 75 6E 74 69 6E 67  20 73 65 63 6F 6E 64 73  Counting seconds\r"
+                                             "00000010  0D 0A 31 0D";
         w.action(QStringLiteral("mnuTerminalHexView"))->trigger();
-        // The run request's answer 0x03 comes first; the LF after "1" may still be on its way.
-        QVERIFY(text().startsWith("00000000  03 43 6F 75 6E 74 69 6E  67 20 73 65 63 6F 6E 64  .Counting second\r"
-                                  "00000010  73 0D 0A 31 0D"));
+        // Shown again in steps of a few milliseconds each: on a busy machine one step may not be all.
+        QTRY_VERIFY2(text().startsWith(hex), text().left(200).constData());
         w.action(QStringLiteral("mnuTerminalHexView"))->trigger();
-        QVERIFY(text().startsWith("<3>Counting seconds\r<10>1\r"));
+        QTRY_VERIFY2(text().startsWith(plain), text().left(200).constData());
         w.action(QStringLiteral("mnuTerminalTimeStamps"))->trigger();
         // The line feed after each number waits a second for the next: the pause begins a line.
         const qint64 lines = store.lineCount();
         QTRY_VERIFY_WITH_TIMEOUT(store.lineCount() > lines + 1, 5000);
-        const QRegularExpression stamped(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] (<3>Counting seconds|(<10>)?\\d*)$"));
+        const QRegularExpression stamped(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] ((<3>)?Counting seconds|(<10>)?\\d*)$"));
         for (qint64 i = 0; i + 1 < store.lineCount(); ++i) {
             const QString line = QString::fromLatin1(store.text(store.line(i).begin, store.line(i).end));
             QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
