@@ -27,6 +27,10 @@ SerialByteLink::SerialByteLink(QObject *parent) : ByteLink(parent), m_worker(new
             // how the port thread pauses while the caller catches up.
             m_port->setReadBufferSize(ReadAhead);
             connect(m_port, &QSerialPort::readyRead, m_worker, [this] { takeFromPort(); });
+            connect(m_port, &QSerialPort::bytesWritten, m_worker, [this] {
+                QMutexLocker lock(&m_writeMutex);
+                m_portBuffered = m_port->bytesToWrite() > 0;
+            });
             connect(m_port, &QSerialPort::errorOccurred, m_worker, [this](QSerialPort::SerialPortError error) {
                 // Modem-line calls on a line without modem lines (a pseudo-terminal) fail
                 // with ENOTTY, and a single failed read or write is not the end of the line:
@@ -67,6 +71,8 @@ LinkResult SerialByteLink::open(const QString &device, qint32 baud)
         [&] {
             result = openPort(device, baud);
             m_portSession = session;
+            if (result.ok())
+                m_fd = int(m_port->handle());
         },
         Qt::BlockingQueuedConnection);
     if (result.ok()) {
@@ -154,19 +160,37 @@ void SerialByteLink::closePort()
     if (m_port->isOpen())
         m_port->close();
     m_port->clearError();
+    QMutexLocker lock(&m_writeMutex);
+    m_portBuffered = false;
 }
 
 LinkResult SerialByteLink::write(const QByteArray &bytes)
 {
     if (!m_open)
         return LinkResult::failure(LinkError::NotOpen, 0, QStringLiteral("The serial port is not open"));
-    // Handed to the driver at once rather than on the port thread's next turn: a typed key
-    // would otherwise wait behind a whole turn of incoming data.
+    QByteArray rest = bytes;
+    {
+        QMutexLocker lock(&m_writeMutex);
+        // Straight to the driver when nothing waits in the port thread: a typed key or the
+        // next record goes out at once, without waking that thread. The descriptor is
+        // non-blocking; what the driver does not take is left to the port thread, in order.
+        if (m_queuedWrites == 0 && !m_portBuffered) {
+            const ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
+            if (n == bytes.size())
+                return LinkResult::success();
+            if (n > 0)
+                rest = bytes.sliced(n);
+        }
+        ++m_queuedWrites;
+    }
     QMetaObject::invokeMethod(
         m_worker,
-        [this, bytes] {
-            if (m_port->isOpen() && m_port->write(bytes) == bytes.size())
+        [this, rest] {
+            if (m_port->isOpen() && m_port->write(rest) == rest.size())
                 m_port->flush();
+            QMutexLocker lock(&m_writeMutex);
+            --m_queuedWrites;
+            m_portBuffered = m_port->isOpen() && m_port->bytesToWrite() > 0;
         },
         Qt::QueuedConnection);
     return LinkResult::success();

@@ -29,7 +29,7 @@ public:
     void close() override;
     bool isOpen() const override { return m_open; }
     QString device() const override { return m_device; }
-    // Queues the bytes for the port thread, which writes them at once.
+    // Hands the bytes to the driver, or to the port thread when it still has some to write.
     LinkResult write(const QByteArray &bytes) override;
     bool flush() override;
     QByteArray readAll() override;
@@ -69,6 +69,13 @@ private:
     qsizetype m_waitingSize = 0;
     bool m_arrivalPosted = false;
     bool m_paused = false;
+
+    // Writes: the caller writes to the descriptor itself unless the port thread still has
+    // bytes queued or in the library's buffer, which must go first.
+    QMutex m_writeMutex;
+    int m_queuedWrites = 0;
+    bool m_portBuffered = false;
+    int m_fd = -1;
 
     // The caller's side.
     bool m_open = false;
