@@ -20,31 +20,13 @@
 
 namespace {
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return 0;
-}
-
 bool isHexDigit(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-// Value of the record's byte at `index` (0 is the byte count), in a line already checked.
-int recordByte(QByteArrayView record, int index)
-{
-    return hexDigit(record[1 + 2 * index]) * 16 + hexDigit(record[2 + 2 * index]);
-}
-
 // Byte count, address (two bytes), type and checksum: the bytes of a record besides its data.
 constexpr int RecordOverhead = 5;
-constexpr int DataRecordType = 0;
 
 // Dots are handed over in chunks: the log ends up with the same text, but a file of tens of
 // thousands of records does not cost as many log updates.
@@ -124,7 +106,6 @@ ReadOutcome readRecords(const QByteArray &native, const std::function<void()> &a
     line.reserve(600);
     bool inLine = false;
     bool afterCr = false;
-    bool hasData = false;
     int lineNumber = 0;
 
     // Returns the check's result; an accepted line is stored, a refused one is remembered
@@ -138,8 +119,6 @@ ReadOutcome readRecords(const QByteArray &native, const std::function<void()> &a
             out.summary.addRecord(line);
             if (out.records.size() % DotChunk == 0)
                 accepted();
-            if (recordByte(line, 3) == DataRecordType && recordByte(line, 0) > 0)
-                hasData = true;
         } else {
             out.errorLine = lineNumber;
             out.errorLineHasLf = line.contains('\n');
@@ -192,7 +171,7 @@ ReadOutcome readRecords(const QByteArray &native, const std::function<void()> &a
             return finish(r);
     }
     // Nothing to write into the board's memory: an empty file, or a pipe nobody writes to.
-    return finish(hasData ? int(HexFile::Ok) : int(HexFile::NoData));
+    return finish(out.summary.dataBytes() > 0 ? int(HexFile::Ok) : int(HexFile::NoData));
 }
 
 } // namespace
@@ -202,7 +181,7 @@ int hexByteValue(QString &text)
     text = text.toUpper();
     if (text.isEmpty())
         return 0;
-    const auto digit = [](QChar c) { return c.unicode() < 0x80 ? hexDigit(char(c.unicode())) : 0; };
+    const auto digit = [](QChar c) { return c.unicode() < 0x80 ? hexDigitValue(char(c.unicode())) : 0; };
     return digit(text.front()) * 16 + digit(text.back());
 }
 

@@ -3,6 +3,24 @@
 #include <QByteArrayView>
 #include <QList>
 
+// Value of a hexadecimal digit, 0 for any other character.
+inline int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return 0;
+}
+
+// Value of the byte at `index` (0 is the byte count) of a record line that passed the check.
+inline int recordByte(QByteArrayView record, int index)
+{
+    return hexDigitValue(record[1 + 2 * index]) * 16 + hexDigitValue(record[2 + 2 * index]);
+}
+
 // Record lines as read, in file order, kept as one block of their Latin-1 text and where
 // each ends: a large file costs little more than its own size, not a string per line.
 class HexRecords {

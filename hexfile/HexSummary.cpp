@@ -1,22 +1,17 @@
 #include "hexfile/HexSummary.h"
 
+#include "hexfile/HexRecords.h"
+
 #include <QLocale>
 
 #include <iterator>
 
 namespace {
 
-int digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    return (c | 0x20) - 'a' + 10;
-}
-
 // Byte `index` of a checked record line (0 is the byte count).
 quint32 byteAt(QByteArrayView record, int index)
 {
-    return quint32(digit(record[1 + 2 * index]) * 16 + digit(record[2 + 2 * index]));
+    return quint32(recordByte(record, index));
 }
 
 quint32 wordAt(QByteArrayView record, int index)
