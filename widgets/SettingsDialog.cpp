@@ -83,6 +83,12 @@ void SettingsDialog::buildControls()
         c->setObjectName(QLatin1String(name));
         return c;
     };
+    auto spin = [](const char *name, QWidget *parent, int min, int max) {
+        auto *s = new QSpinBox(parent);
+        s->setObjectName(QLatin1String(name));
+        s->setRange(min, max);
+        return s;
+    };
 
     // General ----------------------------------------------------------------------
     m_frame1 = new QGroupBox(QStringLiteral("General"), this);
@@ -170,45 +176,38 @@ void SettingsDialog::buildControls()
     speedRow->addStretch(1);
     v2->addLayout(speedRow);
 
+    // A group box of one labelled field, for the options past the two frames above.
+    auto fieldBox = [&](const QString &title, const char *name) {
+        auto *box = new QGroupBox(title, this);
+        box->setObjectName(QLatin1String(name));
+        return box;
+    };
+    auto addField = [&](QGroupBox *box, const char *labelName, const QString &labelText, QWidget *field) {
+        QLabel *fieldLabel = label(labelName, labelText, box);
+        fieldLabel->setBuddy(field);
+        auto *row = new QHBoxLayout(box);
+        row->addWidget(fieldLabel);
+        row->addWidget(field);
+        row->addStretch(1);
+    };
+
     // Keys -------------------------------------------------------------------------
-    auto *keys = new QGroupBox(QStringLiteral("Keys"), this);
-    keys->setObjectName(QStringLiteral("frameKeys"));
-    QLabel *enterLabel = label("lblEnterSends", QStringLiteral("E&nter sends:"), keys);
+    auto *keys = fieldBox(QStringLiteral("Keys"), "frameKeys");
     m_enterSendsCombo = list("comEnterSends", keys);
     // In the order of Settings::EnterSends; pasted line ends go out the same way.
     m_enterSendsCombo->addItems({QStringLiteral("CR"), QStringLiteral("LF"), QStringLiteral("CR LF")});
     m_enterSendsCombo->setToolTip(QStringLiteral("What the Enter key and each line end of a paste send"));
-    enterLabel->setBuddy(m_enterSendsCombo);
-    auto *keysRow = new QHBoxLayout(keys);
-    keysRow->addWidget(enterLabel);
-    keysRow->addWidget(m_enterSendsCombo);
-    keysRow->addStretch(1);
+    addField(keys, "lblEnterSends", QStringLiteral("E&nter sends:"), m_enterSendsCombo);
     // HEX file ---------------------------------------------------------------------
     // The load summary warns of data beyond this size.
-    auto *hexFrame = new QGroupBox(QStringLiteral("HEX file"), this);
-    hexFrame->setObjectName(QStringLiteral("frameHexFile"));
-    auto *codeMemoryLabel = label("lblCodeMemory", QStringLiteral("Code &memory size (KB):"), hexFrame);
-    m_codeMemorySpin = new QSpinBox(hexFrame);
-    m_codeMemorySpin->setObjectName(QStringLiteral("spnCodeMemory"));
-    m_codeMemorySpin->setRange(Settings::MinCodeMemoryKB, Settings::MaxCodeMemoryKB);
-    codeMemoryLabel->setBuddy(m_codeMemorySpin);
-    auto *hexRow = new QHBoxLayout(hexFrame);
-    hexRow->addWidget(codeMemoryLabel);
-    hexRow->addWidget(m_codeMemorySpin);
-    hexRow->addStretch(1);
+    auto *hexFrame = fieldBox(QStringLiteral("HEX file"), "frameHexFile");
+    m_codeMemorySpin = spin("spnCodeMemory", hexFrame, Settings::MinCodeMemoryKB, Settings::MaxCodeMemoryKB);
+    addField(hexFrame, "lblCodeMemory", QStringLiteral("Code &memory size (KB):"), m_codeMemorySpin);
     // Time stamps -------------------------------------------------------------------
-    auto *stampFrame = new QGroupBox(QStringLiteral("Time stamps"), this);
-    stampFrame->setObjectName(QStringLiteral("frameTimeStamps"));
-    auto *stampLabel = label("lblStampGap", QStringLiteral("Time-stamp &gap (ms):"), stampFrame);
-    m_stampGapSpin = new QSpinBox(stampFrame);
-    m_stampGapSpin->setObjectName(QStringLiteral("spnStampGap"));
-    m_stampGapSpin->setRange(1, 3600000);
+    auto *stampFrame = fieldBox(QStringLiteral("Time stamps"), "frameTimeStamps");
+    m_stampGapSpin = spin("spnStampGap", stampFrame, 1, 3600000);
     m_stampGapSpin->setToolTip(QStringLiteral("Data after a pause longer than this begins a new stamped line"));
-    stampLabel->setBuddy(m_stampGapSpin);
-    auto *stampRow = new QHBoxLayout(stampFrame);
-    stampRow->addWidget(stampLabel);
-    stampRow->addWidget(m_stampGapSpin);
-    stampRow->addStretch(1);
+    addField(stampFrame, "lblStampGap", QStringLiteral("Time-stamp &gap (ms):"), m_stampGapSpin);
 
     // Buttons ----------------------------------------------------------------------
     m_okButton = new QPushButton(QStringLiteral("&Ok"), this);
