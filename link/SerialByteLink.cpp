@@ -71,8 +71,10 @@ LinkResult SerialByteLink::open(const QString &device, qint32 baud)
         [&] {
             result = openPort(device, baud);
             m_portSession = session;
-            if (result.ok())
+            if (result.ok()) {
+                QMutexLocker lock(&m_writeMutex);
                 m_fd = int(m_port->handle());
+            }
         },
         Qt::BlockingQueuedConnection);
     if (result.ok()) {
@@ -157,11 +159,16 @@ void SerialByteLink::close()
 void SerialByteLink::closePort()
 {
     m_lineCheck->stop();
+    {
+        // No write of the caller's may be under way on the descriptor, nor start on it once
+        // it is closed and its number perhaps given to another file.
+        QMutexLocker lock(&m_writeMutex);
+        m_fd = -1;
+        m_portBuffered = false;
+    }
     if (m_port->isOpen())
         m_port->close();
     m_port->clearError();
-    QMutexLocker lock(&m_writeMutex);
-    m_portBuffered = false;
 }
 
 LinkResult SerialByteLink::write(const QByteArray &bytes)
@@ -174,7 +181,7 @@ LinkResult SerialByteLink::write(const QByteArray &bytes)
         // Straight to the driver when nothing waits in the port thread: a typed key or the
         // next record goes out at once, without waking that thread. The descriptor is
         // non-blocking; what the driver does not take is left to the port thread, in order.
-        if (m_queuedWrites == 0 && !m_portBuffered) {
+        if (m_fd >= 0 && m_queuedWrites == 0 && !m_portBuffered) {
             const ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
             if (n == bytes.size())
                 return LinkResult::success();
@@ -288,7 +295,6 @@ void SerialByteLink::lose(const QString &reason)
 {
     if (!m_port->isOpen())
         return;
-    m_lineCheck->stop();
     // Whatever the library still holds came from the line before it went: it is handed over
     // before the loss.
     if (QByteArray bytes = m_port->readAll(); !bytes.isEmpty()) {
@@ -296,8 +302,7 @@ void SerialByteLink::lose(const QString &reason)
         m_waitingSize += bytes.size();
         m_waiting.append(std::move(bytes));
     }
-    m_port->close();
-    m_port->clearError();
+    closePort();
     const quint64 session = m_portSession;
     QMetaObject::invokeMethod(this, [this, session, reason] { onLost(session, reason); }, Qt::QueuedConnection);
 }

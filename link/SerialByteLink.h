@@ -71,7 +71,8 @@ private:
     bool m_paused = false;
 
     // Writes: the caller writes to the descriptor itself unless the port thread still has
-    // bytes queued or in the library's buffer, which must go first.
+    // bytes queued or in the library's buffer, which must go first. -1 while the port is
+    // closed, set and cleared by the port thread under the mutex.
     QMutex m_writeMutex;
     int m_queuedWrites = 0;
     bool m_portBuffered = false;
