@@ -1,6 +1,7 @@
 #include "widgets/StatusWindow.h"
 
 #include "core/StatusLog.h"
+#include "widgets/ThrottledProgressBar.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -8,12 +9,6 @@
 #include <QVBoxLayout>
 
 #include <utility>
-
-namespace {
-// Four updates a second still read as steady progress. Once a frame would not do: at 19200 baud
-// a record takes about a frame, so the view would still be drawn for every one.
-constexpr int UpdateInterval = 250;
-} // namespace
 
 StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
     : QWidget(parent), m_log(log), m_textView(new QPlainTextEdit(this))
@@ -29,7 +24,7 @@ StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_textView);
     m_updateTimer.setSingleShot(true);
-    m_updateTimer.setInterval(UpdateInterval);
+    m_updateTimer.setInterval(ThrottledProgressBar::UpdateInterval);
     connect(&m_updateTimer, &QTimer::timeout, this, &StatusWindow::flush);
     if (!log.text().isEmpty()) {
         showAppended(log.text());

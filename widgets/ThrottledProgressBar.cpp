@@ -1,11 +1,5 @@
 #include "widgets/ThrottledProgressBar.h"
 
-namespace {
-// Four updates a second still read as steady progress. Once a frame would not do: at 19200 baud
-// a record takes about a frame, so the view would still be drawn for every one.
-constexpr int UpdateInterval = 250;
-} // namespace
-
 ThrottledProgressBar::ThrottledProgressBar(QWidget *parent) : QProgressBar(parent)
 {
     m_updateTimer.setSingleShot(true);

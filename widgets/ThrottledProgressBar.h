@@ -8,6 +8,11 @@
 class ThrottledProgressBar : public QProgressBar {
     Q_OBJECT
 public:
+    // Four updates a second still read as steady progress; the status log's view keeps the
+    // same pace. Once a frame would not do: at 19200 baud a record takes about a frame, so
+    // the views would still be drawn for every one.
+    static constexpr int UpdateInterval = 250;
+
     explicit ThrottledProgressBar(QWidget *parent = nullptr);
 
     // Shown with the next update; a later value before then replaces it.
