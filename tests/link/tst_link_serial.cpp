@@ -58,7 +58,7 @@ private slots:
         TestFolder dir;
         const QString home = QFileInfo(dir.path()).canonicalFilePath() + '/', byId = home + "by-id/";
         QVERIFY(QDir().mkpath(byId) && writeFile(home + "ttyUSB0", {}) && writeFile(home + "pts3", {}));
-        for (const QString &link : {"usb-z>../ttyUSB0", "usb-FTDI>../ttyUSB0", "usb-Gone>../ttyUSB7", "usb-B>../pts3"})
+        for (const QString &link : QStringList{"usb-z>../ttyUSB0", "usb-FTDI>../ttyUSB0", "usb-Gone>../ttyUSB7", "usb-B>../pts3"})
             QVERIFY(QFile::link(link.section('>', 1), byId + link.section('>', 0, 0)));
         const QList<SerialDevice> list = SerialDeviceList::devices(
             {{home + "ttyUSB0", "FT232R USB UART", "A50285BI"}, {home + "ttyS0", {}, {}}}, byId);
@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(labels, QStringList({"~/by-id/usb-B (~/pts3)", "~/by-id/usb-FTDI \u2014 FT232R USB UART, serial "
                                                                 "A50285BI (~/ttyUSB0)", "~/ttyS0"}));
         // A stored device opens the list at its entry, under its by-id name if it has one.
-        for (const QString &row : {"ttyUSB0 1", "by-id/usb-z 1", "pts3 0", "ttyUSB7 -1"})
+        for (const QString &row : QStringList{"ttyUSB0 1", "by-id/usb-z 1", "pts3 0", "ttyUSB7 -1"})
             QVERIFY2(SerialDeviceList::indexOf(list, home + row.section(' ', 0, 0)) == row.section(' ', 1).toInt(),
                      qPrintable(row));
     }
