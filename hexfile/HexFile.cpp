@@ -311,46 +311,47 @@ bool HexFile::transfer(LinkDispatcher &link, const std::function<void(int)> &pro
     RequestTimer &timer = link.requestTimer();
     StatusSink &status = link.status();
     const int count = recordCount();
-    // Receive, the time-out and a lost line only touch the members; the loop acts on them.
-    const auto somethingHappened = [this, &link] {
-        return packetsReceived() != m_sentCount || m_error != NoError || link.currentHandler().get() != this;
+    // Receive, the time-out and a lost line only touch the members; this step acts on them and
+    // says whether the transfer has ended. It runs inside one wait for the whole transfer, so
+    // the next record follows its acknowledgement at once instead of a wait ending and
+    // another starting for every record.
+    const auto step = [&]() -> bool {
+        while (packetsReceived() <= count) {
+            if (link.currentHandler().get() != this) {
+                // Another exchange took the line over: nothing we wait for will reach us now.
+                m_error = Aborted;
+                setIgnoreReceive(true);
+                return true;
+            }
+            if (m_sentCount == packetsReceived() && m_error == NoError)
+                return false;
+            timer.setEnabled(false);
+            QByteArray bytes;
+            if (m_error == NoError) {
+                status.appendStatus(QStringLiteral("."), false);
+                ++m_sentCount;
+                bytes = record(m_sentCount - 1);
+                if (progress)
+                    progress(m_sentCount);
+            } else {
+                status.appendStatus(QStringLiteral("E"), false);
+                // A resend asked for before any record names none: the start byte is what the
+                // kernel has not understood, so it goes again.
+                bytes = m_sentCount == 0 ? QByteArray(1, kStart) : record(m_sentCount - 1);
+                m_error = NoError;
+            }
+            // The whole record in one write; a failed write ends the transfer through the
+            // dispatcher, which also stops the timer.
+            if (link.send(bytes, true))
+                timer.setEnabled(true);
+        }
+        return true;
     };
 
     timer.setEnabled(true);
     status.appendStatus(QStringLiteral("Downloading hexfile"), false);
     link.send(QByteArray(1, kStart), true);
-
-    while (packetsReceived() <= count) {
-        if (link.currentHandler().get() != this) {
-            // Another exchange took the line over: nothing we wait for will reach us now.
-            m_error = Aborted;
-            setIgnoreReceive(true);
-            break;
-        }
-        QByteArray bytes;
-        if (m_sentCount == packetsReceived() && m_error == NoError) {
-            link.waitUntil(somethingHappened);
-            continue;
-        }
-        timer.setEnabled(false);
-        if (m_error == NoError) {
-            status.appendStatus(QStringLiteral("."), false);
-            ++m_sentCount;
-            bytes = record(m_sentCount - 1);
-            if (progress)
-                progress(m_sentCount);
-        } else {
-            status.appendStatus(QStringLiteral("E"), false);
-            // A resend asked for before any record names none: the start byte is what the
-            // kernel has not understood, so it goes again.
-            bytes = m_sentCount == 0 ? QByteArray(1, kStart) : record(m_sentCount - 1);
-            m_error = NoError;
-        }
-        // The whole record in one write; a failed write ends the transfer through the
-        // dispatcher, which also stops the timer.
-        if (link.send(bytes, true))
-            timer.setEnabled(true);
-    }
+    link.waitUntil(step);
     timer.setEnabled(false);
 
     if (m_error != NoError) {

@@ -44,8 +44,9 @@ public:
     // Sleeps in a nested event loop until `handler`'s exchange has ended or `handler` is no
     // longer current. Returns at once when that is already so.
     void waitFor(const std::shared_ptr<LinkHandler> &handler);
-    // The same sleep for a condition of the caller's own (the download waits for its next
-    // acknowledgement this way); `done` is checked after every event.
+    // The same sleep for a condition of the caller's own; `done` is checked after every event.
+    // It may act on what happened, as the download does: it sends each next record from it and
+    // waits once for the whole transfer.
     void waitUntil(const std::function<bool()> &done);
     bool isWaiting() const { return m_waitDepth > 0; }
 
