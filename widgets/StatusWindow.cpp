@@ -5,7 +5,10 @@
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -20,6 +23,10 @@ StatusWindow::StatusWindow(const StatusLog &log, QWidget *parent)
     // log's text keeps its own line ends.
     m_textView->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_textView->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // A log needs no kerning or ligatures; without them laying out a line costs a fraction.
+    QFont font = m_textView->font();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    m_textView->setFont(font);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_textView);
@@ -53,9 +60,19 @@ void StatusWindow::flush()
     QString shown = std::exchange(m_pending, QString());
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    QTextCursor cursor(m_textView->document());
+    QTextDocument *document = m_textView->document();
+    // The open last line grows with every update (a download's dots): its layout is kept, so
+    // it is laid out once per update rather than again for each cursor move and each drawing.
+    QTextBlock open = document->lastBlock();
+    open.layout()->setCacheEnabled(true);
+    QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(shown);
+    if (document->lastBlock() != open) {
+        // The line has ended; laid out again, it keeps no more than the others.
+        open.layout()->setCacheEnabled(false);
+        document->markContentsDirty(open.position(), open.length());
+    }
     m_textView->moveCursor(QTextCursor::End);
     m_textView->ensureCursorVisible();
 }

@@ -11,8 +11,8 @@ class StatusWindow : public QWidget {
 public:
     explicit StatusWindow(const StatusLog &log, QWidget *parent = nullptr);
 
-    // Shows a piece just appended to the log. Pieces are gathered and drawn four times a
-    // second at most: a download appends a dot per record, and drawing each one cost more
+    // Shows a piece just appended to the log. Pieces are gathered and drawn twice a second
+    // at most: a download appends a dot per record, and drawing each one cost more
     // than the whole transfer.
     void showAppended(const QString &piece);
     // Draws what is gathered now.

@@ -18,7 +18,12 @@ void ThrottledProgressBar::setValueLater(int value)
 void ThrottledProgressBar::flush()
 {
     m_updateTimer.stop();
-    if (m_hasPending)
+    if (m_hasPending) {
+        // QProgressBar repaints at once when its value changes; drawn with the rest of the
+        // window's next update instead, the window is drawn once per update, not twice.
+        setUpdatesEnabled(false);
         setValue(m_pending);
+        setUpdatesEnabled(true);
+    }
     m_hasPending = false;
 }

@@ -67,6 +67,17 @@ struct StopAtBox : QObject {
         return false;
     }
 };
+
+// Counts the paint events a widget gets.
+struct PaintCounter : QObject {
+    PaintCounter(QWidget *widget, int &paints) : m_paints(paints) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        m_paints += e->type() == QEvent::Paint;
+        return false;
+    }
+    int &m_paints;
+};
 } // namespace
 
 class TestWindow : public QObject {
@@ -185,13 +196,28 @@ private slots:
         QTRY_VERIFY(view->toPlainText().endsWith(QString(500, QLatin1Char('.'))));
         QCOMPARE(edits, 1);
         appendStatus(QString(), true);
+        w.statusWindow()->flush();
+        // The ended line gives up its kept layout, and is still laid out to be drawn.
+        const QTextBlock dots = view->document()->lastBlock().previous();
+        QVERIFY(!dots.layout()->cacheEnabled() && dots.layout()->lineCount() > 0);
         ThrottledProgressBar bar;
         bar.setRange(0, 500);
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        bar.repaint();
         QSignalSpy drawn(&bar, &QProgressBar::valueChanged);
+        int paints = 0;
+        PaintCounter counter(&bar, paints);
         for (int i = 1; i <= 500; ++i)
             bar.setValueLater(i);
         QTRY_COMPARE(bar.value(), 500);
         QCOMPARE(drawn.size(), 1);
+        QTRY_COMPARE(paints, 1);
+        // Drawn with the window's next update, not at once inside setValue.
+        bar.setValueLater(250);
+        bar.flush();
+        QCOMPARE(paints, 1);
+        QTRY_COMPARE(paints, 2);
         // A line longer than the window wraps in the view; the log keeps it as one line.
         const QString conflict = QStringLiteral("WARNING: Version conflict! This version of Corvade is compiled for "
                                                 "use with another 8051 kernel. Some functions may not work.");
