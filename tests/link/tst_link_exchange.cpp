@@ -226,7 +226,7 @@ private slots:
         int aborts = 0;
         SerialPortSetup setup{rig.link, rig.status, rig.prompter, rig.state,
                               {[] { return 3; }, [](int n) { return QStringLiteral("/dev/fake%1").arg(n); },
-                               [&] { ++aborts; }}};
+                               [&] { ++aborts; }, {}}};
         rig.link.failOpens(failures);
         rig.prompter.answers = answers;
         const bool opened = log.endsWith("Ok\r\n");

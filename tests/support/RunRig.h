@@ -93,7 +93,7 @@ struct RunRig {
     FakeTerminalSurface surface;
     LinkDispatcher dispatcher{link, request, join, status};
     SerialPortSetup port{link, status, prompter, state,
-                         {[] { return 2; }, [](int) { return QStringLiteral("/dev/fake2"); }, [] {}}};
+                         {[] { return 2; }, [](int) { return QStringLiteral("/dev/fake2"); }, [] {}, {}}};
     RunLink run{dispatcher, port, state, settings, prompter, surface};
 
     RunRig()
