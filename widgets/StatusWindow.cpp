@@ -63,16 +63,11 @@ void StatusWindow::flush()
     QTextDocument *document = m_textView->document();
     // The open last line grows with every update (a download's dots): its layout is kept, so
     // it is laid out once per update rather than again for each cursor move and each drawing.
-    QTextBlock open = document->lastBlock();
-    open.layout()->setCacheEnabled(true);
+    // A line this piece ends gives the cache up as it is laid out, keeping no more than others.
+    document->lastBlock().layout()->setCacheEnabled(!shown.contains(QLatin1Char('\n')));
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(shown);
-    if (document->lastBlock() != open) {
-        // The line has ended; laid out again, it keeps no more than the others.
-        open.layout()->setCacheEnabled(false);
-        document->markContentsDirty(open.position(), open.length());
-    }
     m_textView->moveCursor(QTextCursor::End);
     m_textView->ensureCursorVisible();
 }
